@@ -1,0 +1,26 @@
+// The Windows constants the system uses, declared once for both builds (see constants.inc).
+#pragma once
+
+#include "platform/types.h"
+
+namespace zp {
+
+#define ZP_CONSTANT(type, name, value) inline constexpr type name = value;
+#define ZP_CRT_CONSTANT(name, windowsName, value) inline constexpr int name = value;
+#include "platform/constants.inc"
+#include "platform/crt_constants.inc"
+#undef ZP_CONSTANT
+#undef ZP_CRT_CONSTANT
+
+#define ZP_HANDLE(type, name, value) inline const type name = HandleFromValue<type>(value);
+#include "platform/handles.inc"
+#undef ZP_HANDLE
+
+// The string-table resource type, MAKEINTRESOURCE(6).
+inline constexpr unsigned RT_STRING_ID = 6;
+inline const char16_t* const RT_STRING = IntResource(RT_STRING_ID);
+
+// True when every handle constant above has the value of <windows.h> (Windows build only).
+bool HandleConstantsMatchWindows();
+
+}  // namespace zp

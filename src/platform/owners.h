@@ -1,0 +1,64 @@
+// Owners of the handles the system opens through the seam: each closes its handle when it goes
+// out of scope, so an early return leaks nothing.
+#pragma once
+
+#include <utility>
+
+#include "platform/constants.h"
+#include "platform/platform.h"
+
+namespace zp {
+
+template <typename Handle, typename Traits>
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  ~UniqueHandle() { reset(); }
+
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return Traits::IsValid(handle_); }
+  // For calls that return the handle through an out parameter.
+  Handle* put() {
+    reset();
+    return &handle_;
+  }
+  Handle release() { return std::exchange(handle_, Traits::Invalid()); }
+  void reset(Handle handle = Traits::Invalid()) {
+    if (Traits::IsValid(handle_)) Traits::Close(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  Handle handle_ = Traits::Invalid();
+};
+
+struct RegKeyTraits {
+  static HKEY Invalid() { return nullptr; }
+  static bool IsValid(HKEY key) { return key != nullptr; }
+  static void Close(HKEY key) { Reg().RegCloseKey(key); }
+};
+using UniqueRegKey = UniqueHandle<HKEY, RegKeyTraits>;
+
+struct FindTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE find) { return find != INVALID_HANDLE_VALUE && find != nullptr; }
+  static void Close(HANDLE find) { Files().FindClose(find); }
+};
+using UniqueFind = UniqueHandle<HANDLE, FindTraits>;
+
+struct FdTraits {
+  static int Invalid() { return -1; }
+  static bool IsValid(int fd) { return fd >= 0; }
+  static void Close(int fd) { Files()._close(fd); }
+};
+using UniqueFd = UniqueHandle<int, FdTraits>;
+
+}  // namespace zp

@@ -1,0 +1,31 @@
+#include "platform/platform.h"
+
+#include <cstdlib>
+
+namespace zp {
+namespace {
+
+Platform g_platform;
+
+template <typename Facet>
+Facet& Installed(Facet* facet) {
+  // A call through the seam before a backend is installed is a programming error.
+  if (facet == nullptr) std::abort();
+  return *facet;
+}
+
+}  // namespace
+
+Platform InstallPlatform(const Platform& platform) {
+  Platform previous = g_platform;
+  g_platform = platform;
+  return previous;
+}
+
+Registry& Reg() { return Installed(g_platform.registry); }
+FileSystem& Files() { return Installed(g_platform.files); }
+System& Sys() { return Installed(g_platform.system); }
+Windows& Ui() { return Installed(g_platform.windows); }
+Resources& Res() { return Installed(g_platform.resources); }
+
+}  // namespace zp

@@ -1,0 +1,134 @@
+// The seam to the operating system. Everything the system asks of Windows goes through one of
+// these facets: one method per Windows call, with the Windows semantics (Win32 error codes and
+// GetLastError, the same flags and masks, registry data in bytes, UTF-16 text). The entry point
+// installs the real backend (platform/win32); a host test installs a simulated machine
+// (platform/sim). No rule of the system lives behind the seam.
+//
+// Functions that Windows 2000 lacks are marked "late": a caller asks GetProcAddress first and
+// takes its fallback when the function is missing; a backend asked anyway answers
+// ERROR_PROC_NOT_FOUND instead of failing.
+#pragma once
+
+#include "platform/types.h"
+
+namespace zp {
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  virtual LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD options, REGSAM sam,
+                             HKEY* result) = 0;
+  virtual LONG RegCreateKeyExW(HKEY root, const char16_t* subKey, const char16_t* keyClass,
+                               DWORD options, REGSAM sam, HKEY* result, DWORD* disposition) = 0;
+  virtual LONG RegCloseKey(HKEY key) = 0;
+  virtual LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data,
+                                DWORD* size) = 0;
+  virtual LONG RegSetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data,
+                              DWORD size) = 0;
+  virtual LONG RegDeleteKeyW(HKEY root, const char16_t* subKey) = 0;
+  // late (Vista, XP x64)
+  virtual LONG RegDeleteKeyExW(HKEY root, const char16_t* subKey, REGSAM view) = 0;
+  virtual LONG RegDeleteValueW(HKEY key, const char16_t* name) = 0;
+  virtual LONG RegEnumKeyW(HKEY key, DWORD index, char16_t* name, DWORD nameChars) = 0;
+  virtual LONG RegEnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars,
+                             DWORD* type, BYTE* data, DWORD* size) = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual DWORD GetFileAttributesW(const char16_t* path) = 0;
+  virtual BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) = 0;
+  virtual BOOL DeleteFileW(const char16_t* path) = 0;
+  virtual BOOL CreateDirectoryW(const char16_t* path) = 0;
+  virtual BOOL RemoveDirectoryW(const char16_t* path) = 0;
+  virtual BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) = 0;
+  virtual BOOL CopyFileW(const char16_t* from, const char16_t* to, BOOL failIfExists) = 0;
+  virtual HANDLE FindFirstFileW(const char16_t* pattern, FindData* data) = 0;
+  virtual BOOL FindNextFileW(HANDLE find, FindData* data) = 0;
+  virtual BOOL FindClose(HANDLE find) = 0;
+  virtual DWORD GetShortPathNameW(const char16_t* path, char16_t* buffer, DWORD bufferChars) = 0;
+  virtual UINT GetPrivateProfileIntW(const char16_t* section, const char16_t* key, int fallback,
+                                     const char16_t* file) = 0;
+  virtual DWORD GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
+                                         const char16_t* fallback, char16_t* buffer,
+                                         DWORD bufferChars, const char16_t* file) = 0;
+  virtual BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key,
+                                          const char16_t* value, const char16_t* file) = 0;
+
+  // The run-time library's file descriptors (msvcrt): CRT_O_ flags, CRT_E error numbers.
+  virtual int _wopen(const char16_t* path, int flags, int mode) = 0;
+  virtual int _read(int fd, void* buffer, unsigned count) = 0;
+  virtual int _write(int fd, const void* buffer, unsigned count) = 0;
+  virtual long _lseek(int fd, long offset, int origin) = 0;
+  virtual int _close(int fd) = 0;
+  virtual int Errno() = 0;
+};
+
+class System {
+ public:
+  virtual ~System() = default;
+  virtual DWORD GetLastError() = 0;
+  virtual void SetLastError(DWORD code) = 0;
+  virtual BOOL GetVersionExW(OsVersionInfo* info) = 0;
+  virtual LANGID GetUserDefaultLangID() = 0;
+  virtual BOOL GetComputerNameW(char16_t* buffer, DWORD* chars) = 0;
+  virtual DWORD GetModuleFileNameW(HMODULE module, char16_t* buffer, DWORD bufferChars) = 0;
+  virtual int GetSystemMetrics(int index) = 0;
+  virtual UINT SetErrorMode(UINT mode) = 0;
+  virtual HMODULE GetModuleHandleW(const char16_t* name) = 0;
+  // Non-null when the module exports the function.
+  virtual const void* GetProcAddress(HMODULE module, const char* name) = 0;
+  // late (XP SP2): for the current process
+  virtual BOOL IsWow64Process(BOOL* wow64) = 0;
+  // late (XP)
+  virtual void GetNativeSystemInfo(SystemInfo* info) = 0;
+  virtual UINT GetWindowsDirectoryW(char16_t* buffer, UINT bufferChars) = 0;
+  virtual UINT GetSystemDirectoryW(char16_t* buffer, UINT bufferChars) = 0;
+  virtual UINT GetSystemWindowsDirectoryW(char16_t* buffer, UINT bufferChars) = 0;
+  virtual DWORD GetTempPathW(DWORD bufferChars, char16_t* buffer) = 0;
+  virtual DWORD ExpandEnvironmentStringsW(const char16_t* text, char16_t* buffer,
+                                          DWORD bufferChars) = 0;
+  virtual DWORD GetTickCount() = 0;
+  virtual void Sleep(DWORD milliseconds) = 0;
+  virtual LONG UuidCreate(Guid* uuid) = 0;
+  // RPC_S_OK and the lower-case text with hyphens, or an RPC error.
+  virtual LONG UuidToStringW(const Guid* uuid, std::u16string* text) = 0;
+};
+
+class Windows {
+ public:
+  virtual ~Windows() = default;
+  virtual int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption,
+                          UINT type) = 0;
+};
+
+class Resources {
+ public:
+  virtual ~Resources() = default;
+  virtual HRSRC FindResourceExW(HMODULE module, const char16_t* type, const char16_t* name,
+                                LANGID language) = 0;
+  virtual HGLOBAL LoadResource(HMODULE module, HRSRC resource) = 0;
+  virtual const void* LockResource(HGLOBAL data) = 0;
+  virtual DWORD SizeofResource(HMODULE module, HRSRC resource) = 0;
+};
+
+// One backend, all facets.
+struct Platform {
+  Registry* registry = nullptr;
+  FileSystem* files = nullptr;
+  System* system = nullptr;
+  Windows* windows = nullptr;
+  Resources* resources = nullptr;
+};
+
+// Installs the backend every facet call goes to; returns the one it replaces.
+Platform InstallPlatform(const Platform& platform);
+
+Registry& Reg();
+FileSystem& Files();
+System& Sys();
+Windows& Ui();
+Resources& Res();
+
+}  // namespace zp

@@ -1,0 +1,642 @@
+// The simulated file system: drives, case-insensitive names, attributes, files held open by
+// others, generated 8.3 names, wildcard searches with "." and "..", the delay-until-reboot list
+// in the registry, INI profile files and the run-time library's file descriptors.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/sim/impl.h"
+
+namespace zp::sim {
+
+FsNode* FsNode::Child(std::u16string_view name) {
+  auto it = children.find(Upper(name));
+  return it == children.end() ? nullptr : it->second.get();
+}
+
+DWORD FsNode::Attributes() const {
+  DWORD result = attributes | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  return result ? result : FILE_ATTRIBUTE_NORMAL;
+}
+
+namespace {
+
+// Splits "C:\a\b" into the drive letter and the parts; false when the path has no drive.
+bool ParseDrivePath(std::u16string_view path, char16_t* drive, std::vector<std::u16string>* parts) {
+  if (path.substr(0, 4) == u"\\\\?\\") path.remove_prefix(4);
+  if (path.size() < 2 || path[1] != u':') return false;
+  *drive = Upper(path.substr(0, 1))[0];
+  parts->clear();
+  for (std::u16string& part : SplitPath(path.substr(2))) {
+    if (part == u".") continue;
+    if (part == u"..") {
+      if (!parts->empty()) parts->pop_back();
+      continue;
+    }
+    parts->push_back(std::move(part));
+  }
+  return true;
+}
+
+bool IsShortNameChar(char16_t c) {
+  return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+         std::u16string_view(u"!#$%&'()-@^_`{}~").find(c) != std::u16string_view::npos;
+}
+
+}  // namespace
+
+bool IsValidShortName(std::u16string_view name) {
+  // Letter case does not count: a name that fits 8.3 keeps its own spelling and gets no other.
+  std::u16string upper = Upper(name);
+  name = upper;
+  size_t dot = name.find(u'.');
+  std::u16string_view base = name.substr(0, dot);
+  std::u16string_view ext = dot == std::u16string_view::npos ? u"" : name.substr(dot + 1);
+  if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+  if (ext.find(u'.') != std::u16string_view::npos) return false;
+  return std::all_of(base.begin(), base.end(), IsShortNameChar) &&
+         std::all_of(ext.begin(), ext.end(), IsShortNameChar);
+}
+
+namespace {
+
+bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
+  if (pattern == u"*.*" || pattern == u"*") return true;
+  size_t p = 0, n = 0, starP = std::u16string_view::npos, starN = 0;
+  std::u16string up = Upper(pattern), un = Upper(name);
+  while (n < un.size()) {
+    if (p < up.size() && (up[p] == u'?' || up[p] == un[n])) {
+      ++p;
+      ++n;
+    } else if (p < up.size() && up[p] == u'*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::u16string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < up.size() && (up[p] == u'*' || (up[p] == u'.' && p + 1 == up.size()))) ++p;
+  return p == up.size();
+}
+
+FindData MakeFindData(std::u16string_view name, const FsNode& node) {
+  FindData data;
+  data.attributes = node.Attributes();
+  data.sizeLow = static_cast<DWORD>(node.data.size());
+  std::copy_n(name.begin(), std::min<size_t>(name.size(), 259), data.fileName);
+  std::copy_n(node.shortName.begin(), std::min<size_t>(node.shortName.size(), 13),
+              data.alternateFileName);
+  return data;
+}
+
+// INI files: sections of "key=value" lines, read from ANSI or UTF-16LE text.
+struct IniLine {
+  std::u16string section;
+  std::u16string key;
+  std::u16string value;
+};
+
+std::vector<IniLine> ParseIni(const std::string& bytes) {
+  std::u16string text;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  } else {
+    for (char c : bytes) text.push_back(static_cast<unsigned char>(c));
+  }
+  std::vector<IniLine> lines;
+  std::u16string section;
+  bool hasSection = false;
+  size_t start = 0;
+  auto trim = [](std::u16string s) {
+    size_t b = s.find_first_not_of(u" \t\r");
+    size_t e = s.find_last_not_of(u" \t\r");
+    return b == std::u16string::npos ? std::u16string() : s.substr(b, e - b + 1);
+  };
+  while (start <= text.size()) {
+    size_t end = text.find(u'\n', start);
+    if (end == std::u16string::npos) end = text.size();
+    std::u16string line = trim(text.substr(start, end - start));
+    start = end + 1;
+    if (line.empty() || line[0] == u';') continue;
+    if (line[0] == u'[') {
+      size_t close = line.find(u']');
+      section = line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1);
+      hasSection = true;
+      lines.push_back(IniLine{section, {}, {}});
+      continue;
+    }
+    if (!hasSection) continue;
+    size_t eq = line.find(u'=');
+    if (eq == std::u16string::npos) continue;
+    std::u16string value = trim(line.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"')
+      value = value.substr(1, value.size() - 2);
+    lines.push_back(IniLine{section, trim(line.substr(0, eq)), value});
+  }
+  return lines;
+}
+
+std::string WriteIni(const std::vector<IniLine>& lines) {
+  std::string out;
+  auto narrow = [](std::u16string_view s) {
+    std::string r;
+    for (char16_t c : s) r.push_back(c < 0x100 ? static_cast<char>(c) : '?');
+    return r;
+  };
+  for (const IniLine& line : lines) {
+    if (line.key.empty()) out += "[" + narrow(line.section) + "]\r\n";
+    else out += narrow(line.key) + "=" + narrow(line.value) + "\r\n";
+  }
+  return out;
+}
+
+// Copies a list into a buffer of `chars` characters the way the profile calls do: truncated
+// and terminated, returning the characters copied without the terminator.
+DWORD CopyOut(std::u16string_view text, char16_t* buffer, DWORD chars, bool list) {
+  if (chars == 0) return 0;
+  DWORD room = list ? (chars >= 2 ? chars - 2 : 0) : chars - 1;
+  DWORD n = std::min<DWORD>(static_cast<DWORD>(text.size()), room);
+  std::copy_n(text.begin(), n, buffer);
+  buffer[n] = 0;
+  if (list && chars >= 2) buffer[n + 1] = 0;
+  if (list && text.size() > room) return chars - 2;
+  return n;
+}
+
+class SimFileSystem final : public FileSystem {
+ public:
+  explicit SimFileSystem(Machine::Impl& m) : m_(m) {}
+
+  DWORD GetFileAttributesW(const char16_t* path) override {
+    LONG error = 0;
+    FsNode* node = m_.FindFile(Text(path), &error);
+    if (node == nullptr) return Fail(error), INVALID_FILE_ATTRIBUTES;
+    return node->Attributes();
+  }
+
+  BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) override {
+    LONG error = 0;
+    if (m_.Injected("SetFileAttributesW", Text(path), &error)) return Fail(error);
+    FsNode* node = m_.FindFile(Text(path), &error);
+    if (node == nullptr) return Fail(error);
+    node->attributes = attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL);
+    return TRUE;
+  }
+
+  BOOL DeleteFileW(const char16_t* path) override {
+    LONG error = 0;
+    if (m_.Injected("DeleteFileW", Text(path), &error)) return Fail(error);
+    FsNode* node = m_.FindFile(Text(path), &error);
+    if (node == nullptr) return Fail(error);
+    if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
+    node->parent->children.erase(Upper(node->name));
+    return TRUE;
+  }
+
+  BOOL CreateDirectoryW(const char16_t* path) override {
+    LONG error = 0;
+    if (m_.Injected("CreateDirectoryW", Text(path), &error)) return Fail(error);
+    std::u16string leaf;
+    FsNode* parent = m_.ParentOf(Text(path), &leaf, &error);
+    if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
+    if (leaf.empty() || parent->Child(leaf)) return Fail(ERROR_ALREADY_EXISTS);
+    Add(parent, leaf, true);
+    return TRUE;
+  }
+
+  BOOL RemoveDirectoryW(const char16_t* path) override {
+    LONG error = 0;
+    if (m_.Injected("RemoveDirectoryW", Text(path), &error)) return Fail(error);
+    FsNode* node = m_.FindFile(Text(path), &error);
+    if (node == nullptr) return Fail(error);
+    if (!node->folder) return Fail(ERROR_DIRECTORY);
+    if (node->parent == nullptr || node->attributes & FILE_ATTRIBUTE_READONLY)
+      return Fail(ERROR_ACCESS_DENIED);
+    if (!node->children.empty()) return Fail(ERROR_DIR_NOT_EMPTY);
+    node->parent->children.erase(Upper(node->name));
+    return TRUE;
+  }
+
+  BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) override {
+    LONG error = 0;
+    if (m_.Injected("MoveFileExW", Text(from), &error)) return Fail(error);
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+      // Windows records the pair for the session manager, also for a file that is missing.
+      const std::u16string key =
+          u"HKLM\\System\\CurrentControlSet\\Control\\Session Manager";
+      std::vector<std::u16string> list = m_.machine.MultiString(key, u"PendingFileRenameOperations");
+      list.push_back(u"\\??\\" + Text(from));
+      std::u16string target;
+      if (to != nullptr && *to != 0)
+        target = std::u16string(flags & MOVEFILE_REPLACE_EXISTING ? u"!" : u"") + u"\\??\\" + to;
+      list.push_back(target);
+      m_.machine.SetMultiString(key, u"PendingFileRenameOperations", list);
+      return TRUE;
+    }
+    FsNode* node = m_.FindFile(Text(from), &error);
+    if (node == nullptr) return Fail(error);
+    if (to == nullptr || *to == 0) return Fail(ERROR_INVALID_PARAMETER);
+    if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
+    std::u16string leaf;
+    FsNode* parent = m_.ParentOf(Text(to), &leaf, &error);
+    if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
+    if (FsNode* existing = parent->Child(leaf)) {
+      if (!(flags & MOVEFILE_REPLACE_EXISTING) || existing->folder)
+        return Fail(ERROR_ALREADY_EXISTS);
+      parent->children.erase(Upper(leaf));
+    }
+    std::unique_ptr<FsNode> moved = std::move(node->parent->children[Upper(node->name)]);
+    node->parent->children.erase(Upper(node->name));
+    moved->name = leaf;
+    moved->parent = parent;
+    moved->shortName = IsValidShortName(leaf) ? u"" : m_.GeneratedShortName(parent, leaf);
+    parent->children[Upper(leaf)] = std::move(moved);
+    return TRUE;
+  }
+
+  BOOL CopyFileW(const char16_t* from, const char16_t* to, BOOL failIfExists) override {
+    LONG error = 0;
+    if (m_.Injected("CopyFileW", Text(to), &error)) return Fail(error);
+    FsNode* source = m_.FindFile(Text(from), &error);
+    if (source == nullptr) return Fail(error);
+    if (source->folder) return Fail(ERROR_ACCESS_DENIED);
+    std::u16string leaf;
+    FsNode* parent = m_.ParentOf(Text(to), &leaf, &error);
+    if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
+    FsNode* target = parent->Child(leaf);
+    if (target && failIfExists) return Fail(ERROR_FILE_EXISTS);
+    if (target && (target->folder || target->attributes & FILE_ATTRIBUTE_READONLY))
+      return Fail(ERROR_ACCESS_DENIED);
+    if (target && (target->lockedByOther || target->openCount)) return Fail(ERROR_SHARING_VIOLATION);
+    if (!target) target = Add(parent, leaf, false);
+    target->data = source->data;
+    target->attributes = source->attributes | FILE_ATTRIBUTE_ARCHIVE;
+    return TRUE;
+  }
+
+  HANDLE FindFirstFileW(const char16_t* pattern, FindData* data) override {
+    std::u16string text = Text(pattern);
+    LONG error = 0;
+    std::u16string leaf;
+    FsNode* folder = m_.ParentOf(text, &leaf, &error);
+    if (folder == nullptr || !folder->folder) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
+    if (leaf.empty()) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+    Machine::Impl::Search search{{}, 0};
+    if (folder->parent != nullptr) {
+      for (std::u16string_view dot : {u".", u".."})
+        if (WildcardMatch(leaf, dot)) search.entries.push_back(MakeFindData(dot, *folder));
+    }
+    for (const auto& [upper, child] : folder->children)
+      if (WildcardMatch(leaf, child->name) ||
+          (!child->shortName.empty() && WildcardMatch(leaf, child->shortName)))
+        search.entries.push_back(MakeFindData(child->name, *child));
+    if (search.entries.empty()) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+    *data = search.entries[0];
+    search.next = 1;
+    std::uintptr_t handle = m_.nextSearch;
+    m_.nextSearch += 4;
+    m_.searches[handle] = std::move(search);
+    return reinterpret_cast<HANDLE>(handle);
+  }
+
+  BOOL FindNextFileW(HANDLE find, FindData* data) override {
+    auto it = m_.searches.find(reinterpret_cast<std::uintptr_t>(find));
+    if (it == m_.searches.end()) return Fail(ERROR_INVALID_HANDLE);
+    if (it->second.next >= it->second.entries.size()) return Fail(ERROR_NO_MORE_FILES);
+    *data = it->second.entries[it->second.next++];
+    return TRUE;
+  }
+
+  BOOL FindClose(HANDLE find) override {
+    return m_.searches.erase(reinterpret_cast<std::uintptr_t>(find)) ? TRUE
+                                                                     : Fail(ERROR_INVALID_HANDLE);
+  }
+
+  DWORD GetShortPathNameW(const char16_t* path, char16_t* buffer, DWORD bufferChars) override {
+    std::u16string text = Text(path);
+    char16_t drive;
+    std::vector<std::u16string> parts;
+    LONG error = 0;
+    FsNode* node = m_.FindFile(text, &error);
+    if (node == nullptr || !ParseDrivePath(text, &drive, &parts)) return Fail(error ? error : ERROR_PATH_NOT_FOUND), 0;
+    std::vector<std::u16string> names;
+    for (FsNode* n = node; n->parent != nullptr; n = n->parent)
+      names.push_back(n->shortName.empty() ? n->name : n->shortName);
+    std::u16string result = std::u16string(1, drive) + u":";
+    for (auto it = names.rbegin(); it != names.rend(); ++it) result += u"\\" + *it;
+    if (names.empty() || (!text.empty() && (text.back() == u'\\' || text.back() == u'/')))
+      result += u"\\";
+    if (result.size() + 1 > bufferChars) return static_cast<DWORD>(result.size() + 1);
+    std::copy(result.begin(), result.end(), buffer);
+    buffer[result.size()] = 0;
+    return static_cast<DWORD>(result.size());
+  }
+
+  UINT GetPrivateProfileIntW(const char16_t* section, const char16_t* key, int fallback,
+                             const char16_t* file) override {
+    std::u16string value;
+    if (!Lookup(section, key, file, &value)) return static_cast<UINT>(fallback);
+    // Leading decimal digits with an optional sign, as Windows reads them.
+    size_t i = 0;
+    bool negative = false;
+    if (i < value.size() && (value[i] == u'-' || value[i] == u'+')) negative = value[i++] == u'-';
+    long long number = 0;
+    bool digits = false;
+    while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') {
+      number = number * 10 + (value[i++] - u'0');
+      digits = true;
+      if (number > 0xFFFFFFFFLL) number = 0xFFFFFFFFLL;
+    }
+    if (!digits) return 0;
+    return static_cast<UINT>(negative ? -number : number);
+  }
+
+  DWORD GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
+                                 const char16_t* fallback, char16_t* buffer, DWORD bufferChars,
+                                 const char16_t* file) override {
+    FsNode* node = m_.FindFile(Text(file));
+    std::vector<IniLine> lines = node ? ParseIni(node->data) : std::vector<IniLine>{};
+    if (section == nullptr || key == nullptr) {
+      std::u16string list;
+      for (const IniLine& line : lines) {
+        if (section == nullptr && line.key.empty()) list += line.section + u'\0';
+        if (section != nullptr && !line.key.empty() && Upper(line.section) == Upper(section))
+          list += line.key + u'\0';
+      }
+      if (!list.empty()) list.pop_back();
+      return CopyOut(list, buffer, bufferChars, true);
+    }
+    std::u16string value;
+    if (!Lookup(section, key, file, &value)) value = Text(fallback);
+    return CopyOut(value, buffer, bufferChars, false);
+  }
+
+  BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key,
+                                  const char16_t* value, const char16_t* file) override {
+    LONG error = 0;
+    if (m_.Injected("WritePrivateProfileStringW", Text(file), &error)) return Fail(error);
+    std::u16string path = Text(file);
+    FsNode* node = m_.FindFile(path, &error);
+    if (node == nullptr) {
+      std::u16string leaf;
+      FsNode* parent = m_.ParentOf(path, &leaf, &error);
+      if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
+      node = Add(parent, leaf, false);
+    }
+    if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    std::vector<IniLine> lines = ParseIni(node->data);
+    std::u16string upperSection = Upper(Text(section));
+    auto sectionEnd = lines.end();
+    bool found = false;
+    for (auto it = lines.begin(); it != lines.end(); ++it) {
+      if (Upper(it->section) != upperSection) continue;
+      found = true;
+      sectionEnd = it + 1;
+      if (key != nullptr && !it->key.empty() && Upper(it->key) == Upper(key)) {
+        if (value == nullptr) lines.erase(it);
+        else it->value = value;
+        node->data = WriteIni(lines);
+        return TRUE;
+      }
+    }
+    if (key == nullptr) {
+      lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                 [&](const IniLine& l) { return Upper(l.section) == upperSection; }),
+                  lines.end());
+    } else if (value != nullptr) {
+      if (!found) {
+        lines.push_back(IniLine{Text(section), {}, {}});
+        sectionEnd = lines.end();
+      }
+      lines.insert(sectionEnd, IniLine{Text(section), key, value});
+    }
+    node->data = WriteIni(lines);
+    return TRUE;
+  }
+
+  int _wopen(const char16_t* path, int flags, int) override {
+    LONG error = 0;
+    std::u16string text = Text(path);
+    if (m_.Injected("_wopen", text, &error)) return CrtFail(error);
+    bool write = (flags & (CRT_O_WRONLY | CRT_O_RDWR)) != 0;
+    FsNode* node = m_.FindFile(text, &error);
+    if (node != nullptr) {
+      if ((flags & CRT_O_CREAT) && (flags & CRT_O_EXCL)) return CrtFail(CRT_EEXIST);
+      if (node->folder) return CrtFail(CRT_EACCES);
+      if (write && node->attributes & FILE_ATTRIBUTE_READONLY) return CrtFail(CRT_EACCES);
+      if (node->lockedByOther) return CrtFail(CRT_EACCES);
+      if (flags & CRT_O_TRUNC) node->data.clear();
+    } else {
+      if (!(flags & CRT_O_CREAT)) return CrtFail(CRT_ENOENT);
+      std::u16string leaf;
+      FsNode* parent = m_.ParentOf(text, &leaf, &error);
+      if (parent == nullptr) return CrtFail(CRT_ENOENT);
+      node = Add(parent, leaf, false);
+    }
+    ++node->openCount;
+    int fd = m_.nextFd++;
+    m_.fds[fd] = Machine::Impl::Fd{node, 0, (flags & CRT_O_APPEND) != 0, write};
+    return fd;
+  }
+
+  int _read(int fd, void* buffer, unsigned count) override {
+    auto it = m_.fds.find(fd);
+    if (it == m_.fds.end()) return CrtFail(CRT_EBADF);
+    Machine::Impl::Fd& open = it->second;
+    const std::string& data = open.node->data;
+    if (open.position >= static_cast<long>(data.size())) return 0;
+    unsigned n = std::min<unsigned>(count, static_cast<unsigned>(data.size() - open.position));
+    std::memcpy(buffer, data.data() + open.position, n);
+    open.position += n;
+    return static_cast<int>(n);
+  }
+
+  int _write(int fd, const void* buffer, unsigned count) override {
+    auto it = m_.fds.find(fd);
+    if (it == m_.fds.end() || !it->second.write) return CrtFail(CRT_EBADF);
+    LONG error = 0;
+    if (m_.Injected("_write", {}, &error)) return CrtFail(error);
+    Machine::Impl::Fd& open = it->second;
+    std::string& data = open.node->data;
+    if (open.append) open.position = static_cast<long>(data.size());
+    if (static_cast<size_t>(open.position) + count > data.size())
+      data.resize(open.position + count);
+    std::memcpy(data.data() + open.position, buffer, count);
+    open.position += static_cast<long>(count);
+    return static_cast<int>(count);
+  }
+
+  long _lseek(int fd, long offset, int origin) override {
+    auto it = m_.fds.find(fd);
+    if (it == m_.fds.end()) return CrtFail(CRT_EBADF);
+    long base = origin == CRT_SEEK_SET   ? 0
+                : origin == CRT_SEEK_CUR ? it->second.position
+                : origin == CRT_SEEK_END ? static_cast<long>(it->second.node->data.size())
+                                         : -1;
+    if (base < 0 || base + offset < 0) return CrtFail(CRT_EINVAL);
+    it->second.position = base + offset;
+    return it->second.position;
+  }
+
+  int _close(int fd) override {
+    auto it = m_.fds.find(fd);
+    if (it == m_.fds.end()) return CrtFail(CRT_EBADF);
+    --it->second.node->openCount;
+    m_.fds.erase(it);
+    return 0;
+  }
+
+  int Errno() override { return m_.crtErrno; }
+
+ private:
+  BOOL Fail(LONG error) {
+    m_.lastError = static_cast<DWORD>(error);
+    return FALSE;
+  }
+  int CrtFail(int error) {
+    m_.crtErrno = error;
+    return -1;
+  }
+
+  FsNode* Add(FsNode* parent, std::u16string_view name, bool folder) {
+    auto node = std::make_unique<FsNode>();
+    node->name = std::u16string(name);
+    node->parent = parent;
+    node->folder = folder;
+    node->attributes = folder ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+    node->shortName = IsValidShortName(name) ? u"" : m_.GeneratedShortName(parent, name);
+    FsNode* raw = node.get();
+    parent->children[Upper(name)] = std::move(node);
+    return raw;
+  }
+
+  bool Lookup(const char16_t* section, const char16_t* key, const char16_t* file,
+              std::u16string* value) {
+    FsNode* node = m_.FindFile(Text(file));
+    if (node == nullptr || node->folder) return false;
+    for (const IniLine& line : ParseIni(node->data))
+      if (!line.key.empty() && Upper(line.section) == Upper(Text(section)) &&
+          Upper(line.key) == Upper(Text(key))) {
+        *value = line.value;
+        return true;
+      }
+    return false;
+  }
+
+  Machine::Impl& m_;
+};
+
+}  // namespace
+
+FsNode* Machine::Impl::FindFile(std::u16string_view path, LONG* error) {
+  LONG ignored;
+  if (error == nullptr) error = &ignored;
+  char16_t drive;
+  std::vector<std::u16string> parts;
+  if (!ParseDrivePath(path, &drive, &parts) || !drives.count(drive)) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  FsNode* node = drives[drive].get();
+  for (size_t i = 0; i < parts.size(); ++i) {
+    FsNode* child = node->folder ? node->Child(parts[i]) : nullptr;
+    if (child == nullptr) {
+      // Windows also finds an entry by its 8.3 name.
+      if (node->folder)
+        for (auto& [upper, candidate] : node->children)
+          if (!candidate->shortName.empty() && Upper(candidate->shortName) == Upper(parts[i]))
+            child = candidate.get();
+    }
+    if (child == nullptr) {
+      *error = i + 1 == parts.size() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+      return nullptr;
+    }
+    node = child;
+  }
+  return node;
+}
+
+FsNode* Machine::Impl::ParentOf(std::u16string_view path, std::u16string* leaf, LONG* error) {
+  char16_t drive;
+  std::vector<std::u16string> parts;
+  if (!ParseDrivePath(path, &drive, &parts) || !drives.count(drive)) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  if (parts.empty()) {
+    leaf->clear();
+    return drives[drive].get();
+  }
+  *leaf = parts.back();
+  std::u16string parentPath = std::u16string(1, drive) + u":\\";
+  for (size_t i = 0; i + 1 < parts.size(); ++i) parentPath += parts[i] + u"\\";
+  FsNode* parent = FindFile(parentPath, error);
+  if (parent == nullptr || !parent->folder) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  return parent;
+}
+
+FsNode* Machine::Impl::MakeFolders(std::u16string_view path) {
+  char16_t drive;
+  std::vector<std::u16string> parts;
+  if (!ParseDrivePath(path, &drive, &parts)) return nullptr;
+  auto& root = drives[drive];
+  if (!root) {
+    root = std::make_unique<FsNode>();
+    root->name = std::u16string(1, drive) + u":";
+    root->folder = true;
+  }
+  FsNode* node = root.get();
+  for (const std::u16string& part : parts) {
+    FsNode* child = node->Child(part);
+    if (child == nullptr) {
+      auto created = std::make_unique<FsNode>();
+      created->name = part;
+      created->parent = node;
+      created->folder = true;
+      created->shortName = IsValidShortName(part) ? u"" : GeneratedShortName(node, part);
+      child = created.get();
+      node->children[Upper(part)] = std::move(created);
+    }
+    node = child;
+  }
+  return node;
+}
+
+// "PROGRA~1" style: the first six valid characters of the name, "~N", the first three of the
+// extension; N counts up past the names already taken in the folder.
+std::u16string Machine::Impl::GeneratedShortName(FsNode* parent, std::u16string_view name) {
+  std::u16string upper = Upper(name);
+  size_t dot = upper.rfind(u'.');
+  std::u16string base, ext;
+  for (size_t i = 0; i < (dot == std::u16string::npos ? upper.size() : dot); ++i)
+    if (IsShortNameChar(upper[i])) base += upper[i];
+  if (dot != std::u16string::npos)
+    for (size_t i = dot + 1; i < upper.size() && ext.size() < 3; ++i)
+      if (IsShortNameChar(upper[i])) ext += upper[i];
+  if (base.empty()) base = u"FILE";
+  for (int n = 1;; ++n) {
+    std::u16string suffix = u"~" + std::u16string(1, static_cast<char16_t>(u'0' + n % 10));
+    if (n >= 10) suffix = u"~" + std::u16string(1, static_cast<char16_t>(u'0' + n / 10)) + suffix.substr(1);
+    std::u16string candidate = base.substr(0, 8 - suffix.size()) + suffix;
+    if (!ext.empty()) candidate += u"." + ext;
+    bool taken = false;
+    for (auto& [key, child] : parent->children)
+      if (Upper(child->shortName) == candidate || Upper(child->name) == candidate) taken = true;
+    if (!taken) return candidate;
+  }
+}
+
+std::unique_ptr<FileSystem> MakeFileSystem(Machine::Impl& impl) {
+  return std::make_unique<SimFileSystem>(impl);
+}
+
+}  // namespace zp::sim

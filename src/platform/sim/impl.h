@@ -1,0 +1,141 @@
+// The simulated machine's state and facets (private to platform/sim).
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace zp::sim {
+
+std::vector<std::u16string> SplitPath(std::u16string_view path);
+std::u16string Text(const char16_t* text);  // null reads as empty
+bool IsValidShortName(std::u16string_view name);
+
+// ---- registry model
+struct RegValue {
+  std::u16string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+struct RegNode {
+  std::u16string name;
+  RegNode* parent = nullptr;
+  std::map<std::u16string, std::unique_ptr<RegNode>> children;  // by upper-case name
+  std::vector<RegValue> values;                                  // in creation order
+  RegValue* FindValue(std::u16string_view name);
+  RegNode* Child(std::u16string_view name);
+  RegNode* AddChild(std::u16string_view name);
+};
+
+enum class RegRoot { LocalMachine, Users, CurrentUser, ClassesRoot };
+
+// A key as the caller named it: the root, the path below it and the view asked for (0, or
+// KEY_WOW64_64KEY / KEY_WOW64_32KEY). Every use resolves it anew to the physical key, so a handle
+// to a deleted key finds nothing, as on Windows.
+struct RegLogical {
+  RegRoot root = RegRoot::LocalMachine;
+  std::vector<std::u16string> path;
+  REGSAM view = 0;
+};
+
+// ---- file system model
+struct FsNode {
+  std::u16string name;
+  std::u16string shortName;  // empty when the name is itself a valid 8.3 name
+  FsNode* parent = nullptr;
+  bool folder = false;
+  DWORD attributes = 0;
+  std::string data;
+  int openCount = 0;   // opened through the run-time library
+  bool lockedByOther = false;
+  std::map<std::u16string, std::unique_ptr<FsNode>> children;  // by upper-case name
+  FsNode* Child(std::u16string_view name);
+  DWORD Attributes() const;
+};
+
+struct Failure {
+  std::string call;
+  LONG error;
+  std::u16string pathPart;
+  int count;
+};
+
+struct Machine::Impl {
+  explicit Impl(Machine& machine);
+  Machine& machine;
+  OsFacts& os() { return machine.os_; }
+
+  DWORD lastError = 0;
+  std::vector<Failure> failures;
+  // True (and the error recorded) when an injected failure applies to this call.
+  bool Injected(const char* call, std::u16string_view path, LONG* error);
+
+  // registry
+  RegNode localMachine;
+  RegNode users;
+  std::u16string currentUserSid = u"S-1-5-21-1000";
+  std::map<std::uintptr_t, RegLogical> keys;
+  std::uintptr_t nextKey = 0x1000;
+  bool LogicalFromHandle(HKEY key, RegLogical* logical);
+  HKEY NewKeyHandle(RegLogical logical);
+  // The physical root and path of a logical key, with the 32-bit view's redirection applied.
+  std::pair<RegNode*, std::vector<std::u16string>> Physical(const RegLogical& logical);
+  RegNode* Find(const RegLogical& logical);
+  RegNode* FindPhysical(std::u16string_view fullPath, bool create);
+  std::unique_ptr<Registry> registry;
+
+  // files
+  std::map<char16_t, std::unique_ptr<FsNode>> drives;
+  struct Fd {
+    FsNode* node;
+    long position;
+    bool append;
+    bool write;
+  };
+  std::map<int, Fd> fds;
+  int nextFd = 3;
+  int crtErrno = 0;
+  struct Search {
+    std::vector<FindData> entries;
+    size_t next;
+  };
+  std::map<std::uintptr_t, Search> searches;
+  std::uintptr_t nextSearch = 0x5000;
+  // Resolves a path; `error` tells why not: 3 when a parent is missing, 2 when only the last part.
+  FsNode* FindFile(std::u16string_view path, LONG* error = nullptr);
+  FsNode* ParentOf(std::u16string_view path, std::u16string* leaf, LONG* error);
+  FsNode* MakeFolders(std::u16string_view path);
+  std::u16string GeneratedShortName(FsNode* parent, std::u16string_view name);
+  std::unique_ptr<FileSystem> files;
+
+  // system, windows, resources
+  std::u16string programPath = u"C:\\Tools\\zorPurge.exe";
+  DWORD tick = 100000;
+  std::uint32_t uuidCounter = 0;
+  std::deque<int> answers;
+  std::vector<MessageBoxCall> messageBoxes;
+  struct Resource {
+    HMODULE module;
+    unsigned type;
+    unsigned name;
+    LANGID language;
+    std::vector<BYTE> data;
+  };
+  std::vector<Resource> resources;
+  std::unique_ptr<System> system;
+  std::unique_ptr<Windows> windows;
+  std::unique_ptr<Resources> resourceFacet;
+};
+
+std::unique_ptr<Registry> MakeRegistry(Machine::Impl& impl);
+std::unique_ptr<FileSystem> MakeFileSystem(Machine::Impl& impl);
+std::unique_ptr<System> MakeSystem(Machine::Impl& impl);
+std::unique_ptr<Windows> MakeWindows(Machine::Impl& impl);
+std::unique_ptr<Resources> MakeResources(Machine::Impl& impl);
+
+}  // namespace zp::sim

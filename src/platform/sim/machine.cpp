@@ -1,0 +1,563 @@
+// The simulated machine: its operating-system facts, the test's view of its registry and files,
+// and the system, window and resource facets.
+#include "platform/sim/machine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "platform/sim/impl.h"
+
+namespace zp::sim {
+
+std::u16string Upper(std::u16string_view text) {
+  std::u16string result(text);
+  for (char16_t& c : result) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c -= 0x20;
+    else if (c >= 0x100 && c <= 0x17F && (c & 1)) c -= 1;  // Latin Extended-A pairs
+  }
+  return result;
+}
+
+std::vector<std::u16string> SplitPath(std::u16string_view path) {
+  std::vector<std::u16string> parts;
+  std::u16string part;
+  for (char16_t c : path) {
+    if (c == u'\\' || c == u'/') {
+      if (!part.empty()) parts.push_back(std::move(part));
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(std::move(part));
+  return parts;
+}
+
+std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
+
+namespace {
+
+OsFacts Nt(DWORD major, DWORD minor, DWORD build, std::u16string_view servicePack, WORD spMajor,
+           BYTE productType = VER_NT_WORKSTATION) {
+  OsFacts os;
+  os.version.majorVersion = major;
+  os.version.minorVersion = minor;
+  os.version.buildNumber = build;
+  os.version.platformId = VER_PLATFORM_WIN32_NT;
+  std::copy(servicePack.begin(), servicePack.end(), os.version.csdVersion);
+  os.version.servicePackMajor = spMajor;
+  os.version.productType = productType;
+  return os;
+}
+
+void AddExports(OsFacts& os, std::initializer_list<const char*> exports) {
+  for (const char* name : exports) os.lateExports.insert(name);
+}
+
+constexpr auto kXpExports = {"kernel32.dll!getnativesysteminfo", "kernel32.dll!iswow64process",
+                             "advapi32.dll!createwellknownsid"};
+constexpr auto kX64Exports = {"kernel32.dll!wow64disablewow64fsredirection",
+                              "kernel32.dll!wow64revertwow64fsredirection",
+                              "kernel32.dll!wow64enablewow64fsredirection",
+                              "kernel32.dll!getsystemwow64directoryw"};
+constexpr auto kVistaExports = {"advapi32.dll!regdeletekeyexw",
+                                "advapi32.dll!initiatesystemshutdownexw"};
+
+void MakeX64(OsFacts& os) {
+  os.wow64 = true;
+  os.nativeArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+  AddExports(os, kX64Exports);
+}
+
+}  // namespace
+
+OsFacts OsFacts::Windows98() {
+  OsFacts os;
+  os.version.majorVersion = 4;
+  os.version.minorVersion = 10;
+  os.version.buildNumber = 1998;
+  os.version.platformId = VER_PLATFORM_WIN32_WINDOWS;
+  return os;
+}
+OsFacts OsFacts::Windows2000() {
+  OsFacts os = Nt(5, 0, 2195, u"Service Pack 4", 4);
+  os.windowsFolder = u"C:\\WINNT";
+  return os;
+}
+OsFacts OsFacts::WindowsXp() {
+  OsFacts os = Nt(5, 1, 2600, u"Service Pack 3", 3);
+  AddExports(os, kXpExports);
+  return os;
+}
+OsFacts OsFacts::WindowsXpX64() {
+  OsFacts os = Nt(5, 2, 3790, u"Service Pack 2", 2);
+  AddExports(os, kXpExports);
+  AddExports(os, {"advapi32.dll!regdeletekeyexw"});
+  MakeX64(os);
+  return os;
+}
+OsFacts OsFacts::Windows7() {
+  OsFacts os = Nt(6, 1, 7601, u"Service Pack 1", 1);
+  AddExports(os, kXpExports);
+  AddExports(os, kVistaExports);
+  return os;
+}
+OsFacts OsFacts::Windows7X64() {
+  OsFacts os = Windows7();
+  MakeX64(os);
+  return os;
+}
+OsFacts OsFacts::Server2008R2() {
+  OsFacts os = Windows7X64();
+  os.version.productType = VER_NT_SERVER;
+  return os;
+}
+OsFacts OsFacts::Windows8X64() {
+  OsFacts os = Nt(6, 2, 9200, u"", 0);
+  AddExports(os, kXpExports);
+  AddExports(os, kVistaExports);
+  MakeX64(os);
+  return os;
+}
+
+Machine::Impl::Impl(Machine& m) : machine(m) {
+  registry = MakeRegistry(*this);
+  files = MakeFileSystem(*this);
+  system = MakeSystem(*this);
+  windows = MakeWindows(*this);
+  resourceFacet = MakeResources(*this);
+}
+
+bool Machine::Impl::Injected(const char* call, std::u16string_view path, LONG* error) {
+  for (auto it = failures.begin(); it != failures.end(); ++it) {
+    if (it->call != call) continue;
+    if (!it->pathPart.empty() && Upper(path).find(Upper(it->pathPart)) == std::u16string::npos)
+      continue;
+    *error = it->error;
+    if (--it->count == 0) failures.erase(it);
+    return true;
+  }
+  return false;
+}
+
+Machine::Machine(OsFacts os) : os_(std::move(os)), impl_(std::make_unique<Impl>(*this)) {
+  // What every Windows has: the system drive with its Windows folder, the system keys.
+  const std::u16string windows = os_.windowsFolder;
+  AddFolder(windows + u"\\system32");
+  AddFolder(windows + u"\\Temp");
+  if (os_.wow64) AddFolder(windows + u"\\SysWOW64");
+  CreateKey(u"HKLM\\Software\\Classes");
+  CreateKey(u"HKLM\\System\\CurrentControlSet\\Control\\Session Manager");
+  CreateKey(u"HKU\\.DEFAULT\\Software");
+  CreateKey(u"HKCU\\Software");
+  if (os_.wow64) CreateKey(u"HKLM\\Software\\Wow6432Node");
+  if (os_.version.platformId == VER_PLATFORM_WIN32_NT)
+    SetString(u"HKLM\\System\\CurrentControlSet\\Control\\ProductOptions", u"ProductType",
+              os_.version.productType == VER_NT_WORKSTATION ? u"WinNT" : u"ServerNT");
+}
+
+Machine::~Machine() {
+  if (installed_) InstallPlatform(previous_);
+}
+
+void Machine::Install() {
+  Platform platform{impl_->registry.get(), impl_->files.get(), impl_->system.get(),
+                    impl_->windows.get(), impl_->resourceFacet.get()};
+  Platform previous = InstallPlatform(platform);
+  if (!installed_) previous_ = previous;
+  installed_ = true;
+}
+
+// ---- registry, as the test sees it
+
+void Machine::SetValue(std::u16string_view keyPath, std::u16string_view name, DWORD type,
+                       std::vector<BYTE> data) {
+  RegNode* node = impl_->FindPhysical(keyPath, true);
+  if (node == nullptr) return;
+  RegValue* value = node->FindValue(name);
+  if (value == nullptr) {
+    node->values.push_back(RegValue{std::u16string(name), type, {}});
+    value = &node->values.back();
+  }
+  value->type = type;
+  value->data = std::move(data);
+}
+
+namespace {
+std::vector<BYTE> Bytes(std::u16string_view text, bool terminate) {
+  std::vector<BYTE> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<BYTE>(c & 0xFF));
+    bytes.push_back(static_cast<BYTE>(c >> 8));
+  }
+  if (terminate) bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+}  // namespace
+
+void Machine::SetString(std::u16string_view keyPath, std::u16string_view name,
+                        std::u16string_view text, DWORD type) {
+  SetValue(keyPath, name, type, Bytes(text, true));
+}
+
+void Machine::SetDword(std::u16string_view keyPath, std::u16string_view name, DWORD value) {
+  SetValue(keyPath, name, REG_DWORD,
+           {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
+            static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)});
+}
+
+void Machine::SetMultiString(std::u16string_view keyPath, std::u16string_view name,
+                             const std::vector<std::u16string>& items) {
+  std::u16string joined;
+  for (const std::u16string& item : items) joined += item + u'\0';
+  joined += u'\0';
+  SetValue(keyPath, name, REG_MULTI_SZ, Bytes(joined, false));
+}
+
+void Machine::CreateKey(std::u16string_view keyPath) { impl_->FindPhysical(keyPath, true); }
+
+bool Machine::KeyExists(std::u16string_view keyPath) const {
+  return impl_->FindPhysical(keyPath, false) != nullptr;
+}
+
+std::optional<std::vector<BYTE>> Machine::Value(std::u16string_view keyPath,
+                                                std::u16string_view name, DWORD* type) const {
+  RegNode* node = impl_->FindPhysical(keyPath, false);
+  RegValue* value = node ? node->FindValue(name) : nullptr;
+  if (value == nullptr) return std::nullopt;
+  if (type) *type = value->type;
+  return value->data;
+}
+
+std::optional<std::u16string> Machine::String(std::u16string_view keyPath,
+                                              std::u16string_view name) const {
+  auto data = Value(keyPath, name);
+  if (!data) return std::nullopt;
+  std::u16string text;
+  for (size_t i = 0; i + 1 < data->size(); i += 2)
+    text.push_back(static_cast<char16_t>((*data)[i] | ((*data)[i + 1] << 8)));
+  while (!text.empty() && text.back() == 0) text.pop_back();
+  return text;
+}
+
+std::vector<std::u16string> Machine::MultiString(std::u16string_view keyPath,
+                                                 std::u16string_view name) const {
+  std::vector<std::u16string> items;
+  auto data = Value(keyPath, name);
+  if (!data) return items;
+  std::u16string text;
+  for (size_t i = 0; i + 1 < data->size(); i += 2)
+    text.push_back(static_cast<char16_t>((*data)[i] | ((*data)[i + 1] << 8)));
+  // Each item ends with a NUL and the list with one more: the last, empty item is that end.
+  // Empty items inside the list (a deletion's empty target) are kept.
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(u'\0', start);
+    if (end == std::u16string::npos) end = text.size();
+    items.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (!items.empty() && items.back().empty()) items.pop_back();
+  return items;
+}
+
+// ---- files, as the test sees them
+
+void Machine::AddFile(std::u16string_view path, std::string_view content, DWORD attributes) {
+  size_t slash = path.find_last_of(u"\\/");
+  if (slash == std::u16string_view::npos) return;
+  FsNode* parent = impl_->MakeFolders(path.substr(0, slash));
+  std::u16string leaf(path.substr(slash + 1));
+  FsNode* node = parent->Child(leaf);
+  if (node == nullptr) {
+    auto created = std::make_unique<FsNode>();
+    created->name = leaf;
+    created->parent = parent;
+    created->shortName = IsValidShortName(leaf) ? u"" : impl_->GeneratedShortName(parent, leaf);
+    node = created.get();
+    parent->children[Upper(leaf)] = std::move(created);
+  }
+  node->data = std::string(content);
+  node->attributes = attributes;
+}
+
+void Machine::AddFolder(std::u16string_view path) { impl_->MakeFolders(path); }
+
+bool Machine::Exists(std::u16string_view path) const { return impl_->FindFile(path) != nullptr; }
+
+std::optional<std::string> Machine::FileContent(std::u16string_view path) const {
+  FsNode* node = impl_->FindFile(path);
+  if (node == nullptr || node->folder) return std::nullopt;
+  return node->data;
+}
+
+void Machine::LockFile(std::u16string_view path, bool locked) {
+  if (FsNode* node = impl_->FindFile(path)) node->lockedByOther = locked;
+}
+
+void Machine::SetShortName(std::u16string_view path, std::u16string_view shortName) {
+  if (FsNode* node = impl_->FindFile(path)) node->shortName = std::u16string(shortName);
+}
+
+// ---- windows, modules, failures
+
+const std::vector<MessageBoxCall>& Machine::messageBoxes() const { return impl_->messageBoxes; }
+
+void Machine::AnswerMessageBoxes(std::initializer_list<int> answers) {
+  impl_->answers.insert(impl_->answers.end(), answers.begin(), answers.end());
+}
+
+HMODULE Machine::ProgramModule() const { return reinterpret_cast<HMODULE>(0x400000); }
+
+void Machine::SetProgramPath(std::u16string_view path) { impl_->programPath = path; }
+
+void Machine::AddStringTable(HMODULE module, std::span<const StringResource> strings) {
+  // RT_STRING blocks as the resource compiler lays them out: block id / 16 + 1 holds 16
+  // entries, each a 16-bit length and that many UTF-16 characters.
+  std::map<std::pair<LANGID, unsigned>, std::vector<std::u16string>> blocks;
+  for (const StringResource& s : strings) {
+    auto& block = blocks[{s.language, s.id / 16u + 1}];
+    block.resize(16);
+    block[s.id % 16] = std::u16string(s.text);
+  }
+  for (auto& [key, entries] : blocks) {
+    std::vector<BYTE> data;
+    for (const std::u16string& entry : entries) {
+      data.push_back(static_cast<BYTE>(entry.size() & 0xFF));
+      data.push_back(static_cast<BYTE>(entry.size() >> 8));
+      std::vector<BYTE> bytes = Bytes(entry, false);
+      data.insert(data.end(), bytes.begin(), bytes.end());
+    }
+    impl_->resources.push_back(Impl::Resource{module, RT_STRING_ID, key.second, key.first, data});
+  }
+}
+
+void Machine::FailCall(std::string call, LONG error, std::u16string pathPart, int count) {
+  impl_->failures.push_back(Failure{std::move(call), error, std::move(pathPart), count});
+}
+
+namespace {
+
+UINT CopyPath(std::u16string_view text, char16_t* buffer, UINT chars) {
+  if (text.size() + 1 > chars) return static_cast<UINT>(text.size() + 1);
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = 0;
+  return static_cast<UINT>(text.size());
+}
+
+class SimSystem final : public System {
+ public:
+  explicit SimSystem(Machine::Impl& m) : m_(m) {}
+  DWORD GetLastError() override { return m_.lastError; }
+  void SetLastError(DWORD code) override { m_.lastError = code; }
+  BOOL GetVersionExW(OsVersionInfo* info) override {
+    *info = m_.os().version;
+    return TRUE;
+  }
+  LANGID GetUserDefaultLangID() override { return m_.os().userLanguage; }
+  BOOL GetComputerNameW(char16_t* buffer, DWORD* chars) override {
+    const std::u16string& name = m_.os().computerName;
+    if (name.size() + 1 > *chars) {
+      *chars = static_cast<DWORD>(name.size() + 1);
+      m_.lastError = ERROR_MORE_DATA;  // ERROR_BUFFER_OVERFLOW on some versions
+      return FALSE;
+    }
+    *chars = CopyPath(name, buffer, *chars);
+    return TRUE;
+  }
+  DWORD GetModuleFileNameW(HMODULE module, char16_t* buffer, DWORD chars) override {
+    if (module != nullptr && module != reinterpret_cast<HMODULE>(0x400000)) {
+      m_.lastError = ERROR_INVALID_HANDLE;
+      return 0;
+    }
+    // Windows XP and later truncate and terminate; the result is the characters copied.
+    const std::u16string& path = m_.programPath;
+    if (chars == 0) return 0;
+    DWORD n = std::min<DWORD>(static_cast<DWORD>(path.size()), chars - 1);
+    std::copy_n(path.begin(), n, buffer);
+    buffer[n] = 0;
+    if (n < path.size()) {
+      m_.lastError = ERROR_INSUFFICIENT_BUFFER;
+      return chars;
+    }
+    return n;
+  }
+  int GetSystemMetrics(int index) override {
+    return index == SM_CLEANBOOT ? (m_.os().safeMode ? 1 : 0) : 0;
+  }
+  UINT SetErrorMode(UINT mode) override { return std::exchange(errorMode_, mode); }
+  HMODULE GetModuleHandleW(const char16_t* name) override {
+    if (name == nullptr) return reinterpret_cast<HMODULE>(0x400000);
+    std::u16string upper = Upper(name);
+    if (upper.size() < 4 || upper.substr(upper.size() - 4) != u".DLL") upper += u".DLL";
+    for (size_t i = 0; i < std::size(kSystemModules); ++i)
+      if (upper == kSystemModules[i]) return reinterpret_cast<HMODULE>(0x7C000000 + i * 0x100000);
+    m_.lastError = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  const void* GetProcAddress(HMODULE module, const char* name) override {
+    auto base = reinterpret_cast<std::uintptr_t>(module);
+    size_t index = (base - 0x7C000000) / 0x100000;
+    if (base < 0x7C000000 || index >= std::size(kSystemModules)) {
+      m_.lastError = ERROR_PROC_NOT_FOUND;
+      return nullptr;
+    }
+    std::string key;
+    for (char16_t c : kSystemModules[index]) key += static_cast<char>(c | 0x20);
+    key += '!';
+    for (const char* c = name; *c; ++c) key += static_cast<char>(std::tolower(*c));
+    if (!m_.os().lateExports.count(key)) {
+      m_.lastError = ERROR_PROC_NOT_FOUND;
+      return nullptr;
+    }
+    return reinterpret_cast<const void*>(base + 0x1000 + (std::hash<std::string>{}(key) & 0xFFF0));
+  }
+  BOOL IsWow64Process(BOOL* wow64) override {
+    if (!m_.os().lateExports.count("kernel32.dll!iswow64process")) {
+      m_.lastError = ERROR_PROC_NOT_FOUND;
+      return FALSE;
+    }
+    *wow64 = m_.os().wow64 ? TRUE : FALSE;
+    return TRUE;
+  }
+  void GetNativeSystemInfo(SystemInfo* info) override {
+    info->processorArchitecture = m_.os().nativeArchitecture;
+  }
+  UINT GetWindowsDirectoryW(char16_t* buffer, UINT chars) override {
+    return CopyPath(m_.os().windowsFolder, buffer, chars);
+  }
+  UINT GetSystemDirectoryW(char16_t* buffer, UINT chars) override {
+    return CopyPath(m_.os().windowsFolder + u"\\system32", buffer, chars);
+  }
+  UINT GetSystemWindowsDirectoryW(char16_t* buffer, UINT chars) override {
+    return CopyPath(m_.os().windowsFolder, buffer, chars);
+  }
+  DWORD GetTempPathW(DWORD chars, char16_t* buffer) override {
+    return CopyPath(m_.os().windowsFolder + u"\\Temp\\", buffer, chars);
+  }
+  DWORD ExpandEnvironmentStringsW(const char16_t* text, char16_t* buffer, DWORD chars) override {
+    std::u16string in = Text(text), out;
+    const std::pair<std::u16string, std::u16string> vars[] = {
+        {u"WINDIR", m_.os().windowsFolder},
+        {u"SYSTEMROOT", m_.os().windowsFolder},
+        {u"SYSTEMDRIVE", m_.os().windowsFolder.substr(0, 2)},
+        {u"TEMP", m_.os().windowsFolder + u"\\Temp"},
+        {u"TMP", m_.os().windowsFolder + u"\\Temp"}};
+    for (size_t i = 0; i < in.size();) {
+      size_t end = in[i] == u'%' ? in.find(u'%', i + 1) : std::u16string::npos;
+      bool replaced = false;
+      if (end != std::u16string::npos) {
+        std::u16string name = Upper(in.substr(i + 1, end - i - 1));
+        for (const auto& [var, value] : vars)
+          if (name == var) {
+            out += value;
+            i = end + 1;
+            replaced = true;
+            break;
+          }
+      }
+      if (!replaced) out += in[i++];
+    }
+    // The result counts the terminator, also when it does not fit.
+    if (out.size() + 1 <= chars) {
+      std::copy(out.begin(), out.end(), buffer);
+      buffer[out.size()] = 0;
+    }
+    return static_cast<DWORD>(out.size() + 1);
+  }
+  DWORD GetTickCount() override { return m_.tick; }
+  void Sleep(DWORD milliseconds) override { m_.tick += milliseconds; }
+  LONG UuidCreate(Guid* uuid) override {
+    LONG injected;
+    if (m_.Injected("UuidCreate", {}, &injected)) return injected;
+    std::uint32_t n = ++m_.uuidCounter;
+    *uuid = Guid{0x1f2e3d4c + n, 0x5b6a, 0x4978, {0x86, 0x95, 0xa4, 0xb3, 0xc2, 0xd1, 0xe0, static_cast<std::uint8_t>(n)}};
+    return RPC_S_OK;
+  }
+  LONG UuidToStringW(const Guid* uuid, std::u16string* text) override {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  uuid->data1, uuid->data2, uuid->data3, uuid->data4[0], uuid->data4[1],
+                  uuid->data4[2], uuid->data4[3], uuid->data4[4], uuid->data4[5], uuid->data4[6],
+                  uuid->data4[7]);
+    text->assign(buffer, buffer + std::strlen(buffer));
+    return RPC_S_OK;
+  }
+
+ private:
+  static constexpr std::u16string_view kSystemModules[] = {
+      u"KERNEL32.DLL", u"ADVAPI32.DLL", u"USER32.DLL", u"SHELL32.DLL", u"SETUPAPI.DLL",
+      u"OLE32.DLL",    u"RPCRT4.DLL",   u"NTDLL.DLL"};
+  Machine::Impl& m_;
+  UINT errorMode_ = 0;
+};
+
+class SimWindows final : public Windows {
+ public:
+  explicit SimWindows(Machine::Impl& m) : m_(m) {}
+  int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) override {
+    // An unscripted box is answered 0, as a MessageBoxW that could not be shown.
+    int answer = 0;
+    if (!m_.answers.empty()) {
+      answer = m_.answers.front();
+      m_.answers.pop_front();
+    }
+    m_.messageBoxes.push_back(MessageBoxCall{owner, Text(text), Text(caption), type, answer});
+    return answer;
+  }
+
+ private:
+  Machine::Impl& m_;
+};
+
+class SimResources final : public Resources {
+ public:
+  explicit SimResources(Machine::Impl& m) : m_(m) {}
+  HRSRC FindResourceExW(HMODULE module, const char16_t* type, const char16_t* name,
+                        LANGID language) override {
+    if (!IsIntResource(type) || !IsIntResource(name)) {
+      m_.lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
+      return nullptr;
+    }
+    auto typeId = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(type));
+    auto nameId = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(name));
+    bool nameFound = false;
+    for (size_t i = 0; i < m_.resources.size(); ++i) {
+      const auto& r = m_.resources[i];
+      if (r.module != module || r.type != typeId || r.name != nameId) continue;
+      nameFound = true;
+      if (r.language == language) return reinterpret_cast<HRSRC>(i + 1);
+    }
+    m_.lastError = nameFound ? ERROR_RESOURCE_LANG_NOT_FOUND : ERROR_RESOURCE_NAME_NOT_FOUND;
+    return nullptr;
+  }
+  HGLOBAL LoadResource(HMODULE, HRSRC resource) override {
+    auto index = reinterpret_cast<std::uintptr_t>(resource);
+    if (index == 0 || index > m_.resources.size()) return nullptr;
+    return m_.resources[index - 1].data.data();
+  }
+  const void* LockResource(HGLOBAL data) override { return data; }
+  DWORD SizeofResource(HMODULE, HRSRC resource) override {
+    auto index = reinterpret_cast<std::uintptr_t>(resource);
+    if (index == 0 || index > m_.resources.size()) return 0;
+    return static_cast<DWORD>(m_.resources[index - 1].data.size());
+  }
+
+ private:
+  Machine::Impl& m_;
+};
+
+}  // namespace
+
+std::unique_ptr<System> MakeSystem(Machine::Impl& impl) { return std::make_unique<SimSystem>(impl); }
+std::unique_ptr<Windows> MakeWindows(Machine::Impl& impl) {
+  return std::make_unique<SimWindows>(impl);
+}
+std::unique_ptr<Resources> MakeResources(Machine::Impl& impl) {
+  return std::make_unique<SimResources>(impl);
+}
+
+}  // namespace zp::sim

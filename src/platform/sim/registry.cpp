@@ -1,0 +1,314 @@
+// The simulated registry: case-insensitive keys, values in bytes, the 32-bit view of a 64-bit
+// machine with its redirected Software keys, HKEY_CURRENT_USER and HKEY_CLASSES_ROOT as the
+// Windows aliases of keys below HKEY_USERS and HKEY_LOCAL_MACHINE.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/sim/impl.h"
+
+namespace zp::sim {
+
+RegValue* RegNode::FindValue(std::u16string_view name) {
+  std::u16string upper = Upper(name);
+  for (RegValue& value : values)
+    if (Upper(value.name) == upper) return &value;
+  return nullptr;
+}
+
+RegNode* RegNode::Child(std::u16string_view name) {
+  auto it = children.find(Upper(name));
+  return it == children.end() ? nullptr : it->second.get();
+}
+
+RegNode* RegNode::AddChild(std::u16string_view name) {
+  if (RegNode* existing = Child(name)) return existing;
+  auto node = std::make_unique<RegNode>();
+  node->name = std::u16string(name);
+  node->parent = this;
+  RegNode* raw = node.get();
+  children[Upper(name)] = std::move(node);
+  return raw;
+}
+
+namespace {
+
+bool Is(std::u16string_view a, std::u16string_view b) { return Upper(a) == Upper(b); }
+
+// Keys below HKLM\Software\Classes that a 64-bit Windows 7 keeps apart for 32-bit programs.
+constexpr std::u16string_view kRedirectedClasses[] = {u"CLSID", u"DirectShow", u"Interface",
+                                                      u"Media Type", u"MediaFoundation"};
+
+}  // namespace
+
+bool Machine::Impl::LogicalFromHandle(HKEY key, RegLogical* logical) {
+  auto value = reinterpret_cast<std::intptr_t>(key);
+  static const std::pair<HKEY, RegRoot> roots[] = {
+      {HKEY_LOCAL_MACHINE, RegRoot::LocalMachine},
+      {HKEY_USERS, RegRoot::Users},
+      {HKEY_CURRENT_USER, RegRoot::CurrentUser},
+      {HKEY_CLASSES_ROOT, RegRoot::ClassesRoot}};
+  for (const auto& [handle, root] : roots) {
+    if (handle == key) {
+      *logical = RegLogical{root, {}, 0};
+      return true;
+    }
+  }
+  auto it = keys.find(static_cast<std::uintptr_t>(value));
+  if (it == keys.end()) return false;
+  *logical = it->second;
+  return true;
+}
+
+HKEY Machine::Impl::NewKeyHandle(RegLogical logical) {
+  std::uintptr_t handle = nextKey;
+  nextKey += 4;
+  keys[handle] = std::move(logical);
+  return reinterpret_cast<HKEY>(handle);
+}
+
+std::pair<RegNode*, std::vector<std::u16string>> Machine::Impl::Physical(
+    const RegLogical& logical) {
+  std::vector<std::u16string> path;
+  RegNode* root = &localMachine;
+  switch (logical.root) {
+    case RegRoot::LocalMachine: break;
+    case RegRoot::Users: root = &users; break;
+    case RegRoot::CurrentUser: root = &users; path = {currentUserSid}; break;
+    case RegRoot::ClassesRoot: path = {u"Software", u"Classes"}; break;
+  }
+  path.insert(path.end(), logical.path.begin(), logical.path.end());
+
+  // A 32-bit process on 64-bit Windows sees the 32-bit keys unless it asks for the 64-bit view.
+  bool redirect = os().wow64 && (logical.view & KEY_WOW64_64KEY) == 0;
+  if (redirect && root == &localMachine && path.size() >= 2 && Is(path[0], u"Software") &&
+      !Is(path[1], u"Wow6432Node")) {
+    if (!Is(path[1], u"Classes")) {
+      path.insert(path.begin() + 1, u"Wow6432Node");
+    } else if (path.size() >= 3 &&
+               std::any_of(std::begin(kRedirectedClasses), std::end(kRedirectedClasses),
+                           [&](std::u16string_view name) { return Is(path[2], name); })) {
+      path.insert(path.begin() + 2, u"Wow6432Node");
+    }
+  }
+  return {root, path};
+}
+
+RegNode* Machine::Impl::Find(const RegLogical& logical) {
+  auto [node, path] = Physical(logical);
+  for (const std::u16string& part : path) {
+    node = node->Child(part);
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+RegNode* Machine::Impl::FindPhysical(std::u16string_view fullPath, bool create) {
+  std::vector<std::u16string> parts = SplitPath(fullPath);
+  if (parts.empty()) return nullptr;
+  RegNode* node = nullptr;
+  std::vector<std::u16string> prefix;
+  std::u16string root = Upper(parts[0]);
+  if (root == u"HKLM" || root == u"HKEY_LOCAL_MACHINE") {
+    node = &localMachine;
+  } else if (root == u"HKU" || root == u"HKEY_USERS") {
+    node = &users;
+  } else if (root == u"HKCU" || root == u"HKEY_CURRENT_USER") {
+    node = &users;
+    prefix = {currentUserSid};
+  } else if (root == u"HKCR" || root == u"HKEY_CLASSES_ROOT") {
+    node = &localMachine;
+    prefix = {u"Software", u"Classes"};
+  } else {
+    return nullptr;
+  }
+  prefix.insert(prefix.end(), parts.begin() + 1, parts.end());
+  for (const std::u16string& part : prefix) {
+    RegNode* child = create ? node->AddChild(part) : node->Child(part);
+    if (child == nullptr) return nullptr;
+    node = child;
+  }
+  return node;
+}
+
+namespace {
+
+class SimRegistry final : public Registry {
+ public:
+  explicit SimRegistry(Machine::Impl& m) : m_(m) {}
+
+  LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD, REGSAM sam,
+                     HKEY* result) override {
+    RegLogical logical;
+    if (!Child(root, subKey, sam, &logical)) return ERROR_INVALID_HANDLE;
+    LONG injected;
+    if (m_.Injected("RegOpenKeyExW", Text(subKey), &injected)) return injected;
+    if (m_.Find(logical) == nullptr) return ERROR_FILE_NOT_FOUND;
+    *result = m_.NewKeyHandle(std::move(logical));
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegCreateKeyExW(HKEY root, const char16_t* subKey, const char16_t*, DWORD, REGSAM sam,
+                       HKEY* result, DWORD* disposition) override {
+    RegLogical logical;
+    if (!Child(root, subKey, sam, &logical)) return ERROR_INVALID_HANDLE;
+    LONG injected;
+    if (m_.Injected("RegCreateKeyExW", Text(subKey), &injected)) return injected;
+    auto [node, path] = m_.Physical(logical);
+    bool created = false;
+    for (const std::u16string& part : path) {
+      RegNode* child = node->Child(part);
+      if (child == nullptr) {
+        child = node->AddChild(part);
+        created = true;
+      }
+      node = child;
+    }
+    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = m_.NewKeyHandle(std::move(logical));
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegCloseKey(HKEY key) override {
+    RegLogical logical;
+    if (!m_.LogicalFromHandle(key, &logical)) return ERROR_INVALID_HANDLE;
+    m_.keys.erase(reinterpret_cast<std::uintptr_t>(key));
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data,
+                        DWORD* size) override {
+    RegNode* node = nullptr;
+    if (LONG error = Open(key, &node)) return error;
+    LONG injected;
+    if (m_.Injected("RegQueryValueExW", Text(name), &injected)) return injected;
+    RegValue* value = node->FindValue(Text(name));
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (type) *type = value->type;
+    DWORD needed = static_cast<DWORD>(value->data.size());
+    if (data != nullptr) {
+      if (size == nullptr) return ERROR_INVALID_PARAMETER;
+      if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+      }
+      if (needed) std::memcpy(data, value->data.data(), needed);
+    }
+    if (size) *size = needed;
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegSetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data,
+                      DWORD size) override {
+    RegNode* node = nullptr;
+    if (LONG error = Open(key, &node)) return error;
+    LONG injected;
+    if (m_.Injected("RegSetValueExW", Text(name), &injected)) return injected;
+    RegValue* value = node->FindValue(Text(name));
+    if (value == nullptr) {
+      node->values.push_back(RegValue{Text(name), type, {}});
+      value = &node->values.back();
+    }
+    value->type = type;
+    value->data.assign(data, data + size);
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegDeleteKeyW(HKEY root, const char16_t* subKey) override {
+    return Delete(root, subKey, 0, "RegDeleteKeyW");
+  }
+
+  LONG RegDeleteKeyExW(HKEY root, const char16_t* subKey, REGSAM view) override {
+    if (!m_.os().lateExports.count("advapi32.dll!regdeletekeyexw")) return ERROR_PROC_NOT_FOUND;
+    return Delete(root, subKey, view, "RegDeleteKeyExW");
+  }
+
+  LONG RegDeleteValueW(HKEY key, const char16_t* name) override {
+    RegNode* node = nullptr;
+    if (LONG error = Open(key, &node)) return error;
+    LONG injected;
+    if (m_.Injected("RegDeleteValueW", Text(name), &injected)) return injected;
+    std::u16string upper = Upper(Text(name));
+    auto it = std::find_if(node->values.begin(), node->values.end(),
+                           [&](const RegValue& v) { return Upper(v.name) == upper; });
+    if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+    node->values.erase(it);
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegEnumKeyW(HKEY key, DWORD index, char16_t* name, DWORD nameChars) override {
+    RegNode* node = nullptr;
+    if (LONG error = Open(key, &node)) return error;
+    if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = std::next(node->children.begin(), index);
+    const std::u16string& found = it->second->name;
+    if (found.size() + 1 > nameChars) return ERROR_MORE_DATA;
+    std::copy(found.begin(), found.end(), name);
+    name[found.size()] = 0;
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegEnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars, DWORD* type,
+                     BYTE* data, DWORD* size) override {
+    RegNode* node = nullptr;
+    if (LONG error = Open(key, &node)) return error;
+    if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
+    const RegValue& value = node->values[index];
+    if (value.name.size() + 1 > *nameChars) return ERROR_MORE_DATA;
+    std::copy(value.name.begin(), value.name.end(), name);
+    name[value.name.size()] = 0;
+    *nameChars = static_cast<DWORD>(value.name.size());
+    if (type) *type = value.type;
+    DWORD needed = static_cast<DWORD>(value.data.size());
+    if (data != nullptr) {
+      if (size == nullptr) return ERROR_INVALID_PARAMETER;
+      if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+      }
+      if (needed) std::memcpy(data, value.data.data(), needed);
+    }
+    if (size) *size = needed;
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  // The logical key `subKey` below the key `root`; the view of the call, else the parent's.
+  bool Child(HKEY root, const char16_t* subKey, REGSAM sam, RegLogical* logical) {
+    if (!m_.LogicalFromHandle(root, logical)) return false;
+    for (std::u16string& part : SplitPath(Text(subKey))) logical->path.push_back(std::move(part));
+    REGSAM view = sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    if (view) logical->view = view;
+    return true;
+  }
+
+  LONG Open(HKEY key, RegNode** node) {
+    RegLogical logical;
+    if (!m_.LogicalFromHandle(key, &logical)) return ERROR_INVALID_HANDLE;
+    *node = m_.Find(logical);
+    return *node ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+  }
+
+  LONG Delete(HKEY root, const char16_t* subKey, REGSAM view, const char* call) {
+    RegLogical logical;
+    if (!Child(root, subKey, view, &logical)) return ERROR_INVALID_HANDLE;
+    LONG injected;
+    if (m_.Injected(call, Text(subKey), &injected)) return injected;
+    if (logical.path.empty()) return ERROR_ACCESS_DENIED;  // a predefined root
+    RegNode* node = m_.Find(logical);
+    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (!node->children.empty()) return ERROR_ACCESS_DENIED;
+    if (node->parent == nullptr) return ERROR_ACCESS_DENIED;
+    node->parent->children.erase(Upper(node->name));
+    return ERROR_SUCCESS;
+  }
+
+  Machine::Impl& m_;
+};
+
+}  // namespace
+
+std::unique_ptr<Registry> MakeRegistry(Machine::Impl& impl) {
+  return std::make_unique<SimRegistry>(impl);
+}
+
+}  // namespace zp::sim

@@ -1,0 +1,86 @@
+// The types of the Windows calls the system makes, without <windows.h>. In the Windows build they
+// are the very types of <windows.h> (same integer types, the same handle structs), so the real
+// backend forwards without casts; in the host build they are plain integers of the same width.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Handle tags as <windows.h> declares them (DECLARE_HANDLE); only pointers to them are used.
+struct HKEY__;
+struct HWND__;
+struct HINSTANCE__;
+struct HRSRC__;
+
+namespace zp {
+
+#ifdef _WIN32
+using DWORD = unsigned long;
+using LONG = long;
+#else
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+#endif
+using BOOL = int;
+using UINT = unsigned int;
+using BYTE = unsigned char;
+using WORD = unsigned short;
+using LANGID = unsigned short;
+using REGSAM = DWORD;
+using HRESULT = LONG;
+
+using HKEY = ::HKEY__*;
+using HWND = ::HWND__*;
+using HMODULE = ::HINSTANCE__*;
+using HRSRC = ::HRSRC__*;
+using HANDLE = void*;
+using HGLOBAL = void*;
+
+// A predefined key or a pseudo handle is an integer in a handle's clothes, as in <windows.h>.
+template <typename H>
+inline H HandleFromValue(std::intptr_t value) { return reinterpret_cast<H>(value); }
+
+// MAKEINTRESOURCEW: a resource type or name given by number.
+inline const char16_t* IntResource(unsigned id) {
+  return reinterpret_cast<const char16_t*>(static_cast<std::uintptr_t>(static_cast<WORD>(id)));
+}
+inline bool IsIntResource(const char16_t* name) {
+  return (reinterpret_cast<std::uintptr_t>(name) >> 16) == 0;
+}
+
+// OSVERSIONINFOEXW, the fields the system reads.
+struct OsVersionInfo {
+  DWORD majorVersion = 0;
+  DWORD minorVersion = 0;
+  DWORD buildNumber = 0;
+  DWORD platformId = 0;
+  char16_t csdVersion[128] = {};
+  WORD servicePackMajor = 0;
+  WORD servicePackMinor = 0;
+  WORD suiteMask = 0;
+  BYTE productType = 0;
+};
+
+// SYSTEM_INFO, the field the system reads.
+struct SystemInfo {
+  WORD processorArchitecture = 0;
+};
+
+// WIN32_FIND_DATAW.
+struct FindData {
+  DWORD attributes = 0;
+  DWORD sizeHigh = 0;
+  DWORD sizeLow = 0;
+  char16_t fileName[260] = {};
+  char16_t alternateFileName[14] = {};
+};
+
+struct Guid {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::uint8_t data4[8] = {};
+};
+
+}  // namespace zp

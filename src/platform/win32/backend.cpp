@@ -1,0 +1,254 @@
+// The real backend. Each method forwards to the Windows call of its name in a line or two; what
+// to call, with which flags, and what to make of the result is decided above the seam.
+#include "platform/win32/backend.h"
+
+#include <windows.h>
+#include <rpc.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
+
+namespace zp::win32 {
+namespace {
+
+const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+
+// A function that Windows 2000 lacks, looked up at the moment of the call.
+template <typename Fn>
+Fn Late(const wchar_t* module, const char* name) {
+  HMODULE handle = ::GetModuleHandleW(module);
+  return handle ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(handle, name)))
+                : nullptr;
+}
+
+void CopyFindData(const WIN32_FIND_DATAW& from, FindData* to) {
+  to->attributes = from.dwFileAttributes;
+  to->sizeHigh = from.nFileSizeHigh;
+  to->sizeLow = from.nFileSizeLow;
+  static_assert(sizeof(to->fileName) == sizeof(from.cFileName));
+  static_assert(sizeof(to->alternateFileName) == sizeof(from.cAlternateFileName));
+  memcpy(to->fileName, from.cFileName, sizeof(to->fileName));
+  memcpy(to->alternateFileName, from.cAlternateFileName, sizeof(to->alternateFileName));
+}
+
+class RealRegistry final : public Registry {
+ public:
+  LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD options, REGSAM sam,
+                     HKEY* result) override {
+    return ::RegOpenKeyExW(root, W(subKey), options, sam, result);
+  }
+  LONG RegCreateKeyExW(HKEY root, const char16_t* subKey, const char16_t* keyClass, DWORD options,
+                       REGSAM sam, HKEY* result, DWORD* disposition) override {
+    return ::RegCreateKeyExW(root, W(subKey), 0, const_cast<wchar_t*>(W(keyClass)), options, sam,
+                             nullptr, result, disposition);
+  }
+  LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
+  LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data,
+                        DWORD* size) override {
+    return ::RegQueryValueExW(key, W(name), nullptr, type, data, size);
+  }
+  LONG RegSetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data,
+                      DWORD size) override {
+    return ::RegSetValueExW(key, W(name), 0, type, data, size);
+  }
+  LONG RegDeleteKeyW(HKEY root, const char16_t* subKey) override {
+    return ::RegDeleteKeyW(root, W(subKey));
+  }
+  LONG RegDeleteKeyExW(HKEY root, const char16_t* subKey, REGSAM view) override {
+    using Fn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+    auto fn = Late<Fn>(L"advapi32.dll", "RegDeleteKeyExW");
+    return fn ? fn(root, W(subKey), view, 0) : ERROR_PROC_NOT_FOUND;
+  }
+  LONG RegDeleteValueW(HKEY key, const char16_t* name) override {
+    return ::RegDeleteValueW(key, W(name));
+  }
+  LONG RegEnumKeyW(HKEY key, DWORD index, char16_t* name, DWORD nameChars) override {
+    return ::RegEnumKeyW(key, index, W(name), nameChars);
+  }
+  LONG RegEnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars, DWORD* type,
+                     BYTE* data, DWORD* size) override {
+    return ::RegEnumValueW(key, index, W(name), nameChars, nullptr, type, data, size);
+  }
+};
+
+class RealFileSystem final : public FileSystem {
+ public:
+  DWORD GetFileAttributesW(const char16_t* path) override { return ::GetFileAttributesW(W(path)); }
+  BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) override {
+    return ::SetFileAttributesW(W(path), attributes);
+  }
+  BOOL DeleteFileW(const char16_t* path) override { return ::DeleteFileW(W(path)); }
+  BOOL CreateDirectoryW(const char16_t* path) override {
+    return ::CreateDirectoryW(W(path), nullptr);
+  }
+  BOOL RemoveDirectoryW(const char16_t* path) override { return ::RemoveDirectoryW(W(path)); }
+  BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) override {
+    return ::MoveFileExW(W(from), W(to), flags);
+  }
+  BOOL CopyFileW(const char16_t* from, const char16_t* to, BOOL failIfExists) override {
+    return ::CopyFileW(W(from), W(to), failIfExists);
+  }
+  HANDLE FindFirstFileW(const char16_t* pattern, FindData* data) override {
+    WIN32_FIND_DATAW found{};
+    HANDLE find = ::FindFirstFileW(W(pattern), &found);
+    if (find != INVALID_HANDLE_VALUE) CopyFindData(found, data);
+    return find;
+  }
+  BOOL FindNextFileW(HANDLE find, FindData* data) override {
+    WIN32_FIND_DATAW found{};
+    BOOL ok = ::FindNextFileW(find, &found);
+    if (ok) CopyFindData(found, data);
+    return ok;
+  }
+  BOOL FindClose(HANDLE find) override { return ::FindClose(find); }
+  DWORD GetShortPathNameW(const char16_t* path, char16_t* buffer, DWORD bufferChars) override {
+    return ::GetShortPathNameW(W(path), W(buffer), bufferChars);
+  }
+  UINT GetPrivateProfileIntW(const char16_t* section, const char16_t* key, int fallback,
+                             const char16_t* file) override {
+    return ::GetPrivateProfileIntW(W(section), W(key), fallback, W(file));
+  }
+  DWORD GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
+                                 const char16_t* fallback, char16_t* buffer, DWORD bufferChars,
+                                 const char16_t* file) override {
+    return ::GetPrivateProfileStringW(W(section), W(key), W(fallback), W(buffer), bufferChars,
+                                      W(file));
+  }
+  BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key,
+                                  const char16_t* value, const char16_t* file) override {
+    return ::WritePrivateProfileStringW(W(section), W(key), W(value), W(file));
+  }
+  int _wopen(const char16_t* path, int flags, int mode) override {
+    return ::_wopen(W(path), flags, mode);
+  }
+  int _read(int fd, void* buffer, unsigned count) override { return ::_read(fd, buffer, count); }
+  int _write(int fd, const void* buffer, unsigned count) override {
+    return ::_write(fd, buffer, count);
+  }
+  long _lseek(int fd, long offset, int origin) override { return ::_lseek(fd, offset, origin); }
+  int _close(int fd) override { return ::_close(fd); }
+  int Errno() override { return errno; }
+};
+
+class RealSystem final : public System {
+ public:
+  DWORD GetLastError() override { return ::GetLastError(); }
+  void SetLastError(DWORD code) override { ::SetLastError(code); }
+  BOOL GetVersionExW(OsVersionInfo* info) override {
+    OSVERSIONINFOEXW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) return FALSE;
+    info->majorVersion = version.dwMajorVersion;
+    info->minorVersion = version.dwMinorVersion;
+    info->buildNumber = version.dwBuildNumber;
+    info->platformId = version.dwPlatformId;
+    static_assert(sizeof(info->csdVersion) == sizeof(version.szCSDVersion));
+    memcpy(info->csdVersion, version.szCSDVersion, sizeof(info->csdVersion));
+    info->servicePackMajor = version.wServicePackMajor;
+    info->servicePackMinor = version.wServicePackMinor;
+    info->suiteMask = version.wSuiteMask;
+    info->productType = version.wProductType;
+    return TRUE;
+  }
+  LANGID GetUserDefaultLangID() override { return ::GetUserDefaultLangID(); }
+  BOOL GetComputerNameW(char16_t* buffer, DWORD* chars) override {
+    return ::GetComputerNameW(W(buffer), chars);
+  }
+  DWORD GetModuleFileNameW(HMODULE module, char16_t* buffer, DWORD bufferChars) override {
+    return ::GetModuleFileNameW(module, W(buffer), bufferChars);
+  }
+  int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
+  UINT SetErrorMode(UINT mode) override { return ::SetErrorMode(mode); }
+  HMODULE GetModuleHandleW(const char16_t* name) override { return ::GetModuleHandleW(W(name)); }
+  const void* GetProcAddress(HMODULE module, const char* name) override {
+    return reinterpret_cast<const void*>(::GetProcAddress(module, name));
+  }
+  BOOL IsWow64Process(BOOL* wow64) override {
+    using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto fn = Late<Fn>(L"kernel32.dll", "IsWow64Process");
+    if (!fn) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return FALSE;
+    }
+    return fn(::GetCurrentProcess(), wow64);
+  }
+  void GetNativeSystemInfo(SystemInfo* info) override {
+    using Fn = void(WINAPI*)(LPSYSTEM_INFO);
+    SYSTEM_INFO native{};
+    if (auto fn = Late<Fn>(L"kernel32.dll", "GetNativeSystemInfo")) fn(&native);
+    else ::GetSystemInfo(&native);
+    info->processorArchitecture = native.wProcessorArchitecture;
+  }
+  UINT GetWindowsDirectoryW(char16_t* buffer, UINT bufferChars) override {
+    return ::GetWindowsDirectoryW(W(buffer), bufferChars);
+  }
+  UINT GetSystemDirectoryW(char16_t* buffer, UINT bufferChars) override {
+    return ::GetSystemDirectoryW(W(buffer), bufferChars);
+  }
+  UINT GetSystemWindowsDirectoryW(char16_t* buffer, UINT bufferChars) override {
+    return ::GetSystemWindowsDirectoryW(W(buffer), bufferChars);
+  }
+  DWORD GetTempPathW(DWORD bufferChars, char16_t* buffer) override {
+    return ::GetTempPathW(bufferChars, W(buffer));
+  }
+  DWORD ExpandEnvironmentStringsW(const char16_t* text, char16_t* buffer,
+                                  DWORD bufferChars) override {
+    return ::ExpandEnvironmentStringsW(W(text), W(buffer), bufferChars);
+  }
+  DWORD GetTickCount() override { return ::GetTickCount(); }
+  void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
+  LONG UuidCreate(Guid* uuid) override {
+    static_assert(sizeof(Guid) == sizeof(UUID));
+    return ::UuidCreate(reinterpret_cast<UUID*>(uuid));
+  }
+  LONG UuidToStringW(const Guid* uuid, std::u16string* text) override {
+    RPC_WSTR raw = nullptr;
+    RPC_STATUS status = ::UuidToStringW(const_cast<UUID*>(reinterpret_cast<const UUID*>(uuid)), &raw);
+    if (status != RPC_S_OK) return status;
+    *text = reinterpret_cast<const char16_t*>(raw);
+    ::RpcStringFreeW(&raw);
+    return RPC_S_OK;
+  }
+};
+
+class RealWindows final : public Windows {
+ public:
+  int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) override {
+    return ::MessageBoxW(owner, W(text), W(caption), type);
+  }
+};
+
+class RealResources final : public Resources {
+ public:
+  HRSRC FindResourceExW(HMODULE module, const char16_t* type, const char16_t* name,
+                        LANGID language) override {
+    return ::FindResourceExW(module, W(type), W(name), language);
+  }
+  HGLOBAL LoadResource(HMODULE module, HRSRC resource) override {
+    return ::LoadResource(module, resource);
+  }
+  const void* LockResource(HGLOBAL data) override { return ::LockResource(data); }
+  DWORD SizeofResource(HMODULE module, HRSRC resource) override {
+    return ::SizeofResource(module, resource);
+  }
+};
+
+}  // namespace
+
+namespace {
+// Namespace-scope objects rather than function statics: a guarded static would bring in the
+// threads library, and with it functions that Windows 2000 lacks.
+RealRegistry g_registry;
+RealFileSystem g_files;
+RealSystem g_system;
+RealWindows g_windows;
+RealResources g_resources;
+}  // namespace
+
+Platform RealPlatform() {
+  return Platform{&g_registry, &g_files, &g_system, &g_windows, &g_resources};
+}
+
+}  // namespace zp::win32

@@ -1,0 +1,25 @@
+// The Safe Mode questions and warning of the start-up.
+#pragma once
+
+namespace zp {
+
+inline constexpr const char16_t* kUtilityCaption = u"OSTREL Software Uninstall Utility";
+
+inline constexpr const char16_t* kSafeModeRecommendation =
+    u"It is recommended to run this tool from Windows Safe Mode. Do you want to do that?\n\n"
+    u"Press \"Yes\" to reboot into Safe Mode now and run this tool from there.\n"
+    u"Press \"No\" to continue running this tool as it is (not recommended).";
+
+inline constexpr const char16_t* kSafeModeRestartConfirmation =
+    u"The system will now restart into Windows Safe Mode.\n"
+    u"Please close all your programs and save your work.\n\n"
+    u"Do you want to restart the computer now?\n";
+
+inline constexpr const char16_t* kSafeModeRegistrationFailed =
+    u"Attention!\n\nThe necessary settings could not be performed.\n";
+
+// Asks the recommendation and then the restart confirmation, each a Yes/No box without owner;
+// true when both were answered Yes.
+bool AskForSafeMode();
+
+}  // namespace zp

@@ -1,0 +1,176 @@
+#include <cstring>
+
+#include "contract.h"
+
+namespace zp::contract {
+namespace {
+
+using RegistryContract = Contract;
+
+const std::u16string kKey = kScratchKey;
+
+TEST_F(RegistryContract, CreateReportsDispositionAndOpenOfMissingKeyFails) {
+  UniqueRegKey key;
+  DWORD disposition = 0;
+  ASSERT_EQ(Reg().RegCreateKeyExW(HKEY_CURRENT_USER, (kKey + u"\\a\\b").c_str(), u"", 0,
+                                  KEY_ALL_ACCESS, key.put(), &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  ASSERT_EQ(Reg().RegCreateKeyExW(HKEY_CURRENT_USER, (kKey + u"\\A\\B").c_str(), u"", 0,
+                                  KEY_ALL_ACCESS, key.put(), &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY) << "key names ignore case";
+
+  UniqueRegKey missing;
+  EXPECT_EQ(Reg().RegOpenKeyExW(HKEY_CURRENT_USER, (kKey + u"\\nothere").c_str(), 0, KEY_READ,
+                                missing.put()),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(missing);
+}
+
+TEST_F(RegistryContract, QueryValueProbesSizeAndReportsShortBuffers) {
+  UniqueRegKey key;
+  ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, kKey, &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetString(key.get(), u"Path", u"C:\\Program Files\\X"), ERROR_SUCCESS);
+
+  DWORD type = 0, size = 0;
+  ASSERT_EQ(Reg().RegQueryValueExW(key.get(), u"path", &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(size, 38u);  // 18 characters and the terminator
+
+  BYTE small[8] = {};
+  DWORD smallSize = sizeof small;
+  EXPECT_EQ(Reg().RegQueryValueExW(key.get(), u"Path", nullptr, small, &smallSize),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(smallSize, 38u);
+
+  char16_t text[32] = {};
+  DWORD textSize = sizeof text;
+  ASSERT_EQ(Reg().RegQueryValueExW(key.get(), u"Path", nullptr, reinterpret_cast<BYTE*>(text),
+                                   &textSize),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(text), u"C:\\Program Files\\X");
+  EXPECT_EQ(Reg().RegQueryValueExW(key.get(), u"Other", nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryContract, ValuesKeepTheirBytesExactly) {
+  UniqueRegKey key;
+  ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, kKey, &key), ERROR_SUCCESS);
+  // A multi-string without its final empty item, and a 4-byte binary: stored as given.
+  const char16_t multi[] = u"one\0two";
+  ASSERT_EQ(Reg().RegSetValueExW(key.get(), u"Multi", REG_MULTI_SZ,
+                                 reinterpret_cast<const BYTE*>(multi), sizeof multi),
+            ERROR_SUCCESS);
+  const BYTE binary[4] = {1, 2, 3, 4};
+  ASSERT_EQ(Reg().RegSetValueExW(key.get(), u"", REG_BINARY, binary, 4), ERROR_SUCCESS);
+
+  BYTE out[64];
+  DWORD type = 0, size = sizeof out;
+  ASSERT_EQ(Reg().RegQueryValueExW(key.get(), u"Multi", &type, out, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_MULTI_SZ);
+  ASSERT_EQ(size, sizeof multi);
+  EXPECT_EQ(std::memcmp(out, multi, size), 0);
+
+  size = sizeof out;
+  ASSERT_EQ(Reg().RegQueryValueExW(key.get(), nullptr, &type, out, &size), ERROR_SUCCESS)
+      << "a null name is the default value";
+  EXPECT_EQ(type, REG_BINARY);
+  EXPECT_EQ(size, 4u);
+}
+
+TEST_F(RegistryContract, DeleteKeyRefusesKeysWithSubkeysAndEnumAtZeroDrainsThem) {
+  UniqueRegKey key;
+  for (const char16_t* child : {u"\\c1", u"\\c2\\g", u"\\c3"})
+    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, kKey + child, &key), ERROR_SUCCESS);
+  key.reset();
+
+  EXPECT_EQ(Reg().RegDeleteKeyW(HKEY_CURRENT_USER, kKey.c_str()), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Reg().RegDeleteKeyW(HKEY_CURRENT_USER, (kKey + u"\\c9").c_str()),
+            ERROR_FILE_NOT_FOUND);
+
+  ASSERT_EQ(Reg().RegOpenKeyExW(HKEY_CURRENT_USER, kKey.c_str(), 0, KEY_ALL_ACCESS, key.put()),
+            ERROR_SUCCESS);
+  char16_t name[261];
+  EXPECT_EQ(Reg().RegEnumKeyW(key.get(), 3, name, 261), ERROR_NO_MORE_ITEMS);
+  char16_t tiny[2];
+  EXPECT_EQ(Reg().RegEnumKeyW(key.get(), 0, tiny, 2), ERROR_MORE_DATA);
+
+  std::vector<std::u16string> seen;
+  while (Reg().RegEnumKeyW(key.get(), 0, name, 261) == ERROR_SUCCESS) {
+    seen.push_back(name);
+    if (seen.back() == u"c2") {
+      ASSERT_EQ(Reg().RegDeleteKeyW(key.get(), u"c2\\g"), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(Reg().RegDeleteKeyW(key.get(), name), ERROR_SUCCESS);
+    ASSERT_LT(seen.size(), 4u);
+  }
+  EXPECT_EQ(seen, (std::vector<std::u16string>{u"c1", u"c2", u"c3"}));
+  key.reset();
+  EXPECT_EQ(Reg().RegDeleteKeyW(HKEY_CURRENT_USER, kKey.c_str()), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryContract, DeleteValueAndEnumerateValues) {
+  UniqueRegKey key;
+  ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, kKey, &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetString(key.get(), u"First", u"1"), ERROR_SUCCESS);
+  ASSERT_EQ(SetString(key.get(), u"Second", u"2"), ERROR_SUCCESS);
+
+  char16_t name[64];
+  DWORD nameChars = 64, type = 0, size = 0;
+  ASSERT_EQ(Reg().RegEnumValueW(key.get(), 0, name, &nameChars, &type, nullptr, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name), u"First");
+  EXPECT_EQ(nameChars, 5u);
+  EXPECT_EQ(size, 4u);
+  nameChars = 64;
+  EXPECT_EQ(Reg().RegEnumValueW(key.get(), 2, name, &nameChars, &type, nullptr, &size),
+            ERROR_NO_MORE_ITEMS);
+
+  EXPECT_EQ(Reg().RegDeleteValueW(key.get(), u"FIRST"), ERROR_SUCCESS);
+  EXPECT_EQ(Reg().RegDeleteValueW(key.get(), u"First"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryContract, HandleOfADeletedKeyFindsNothing) {
+  UniqueRegKey key;
+  ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, kKey + u"\\gone", &key), ERROR_SUCCESS);
+  ASSERT_EQ(Reg().RegDeleteKeyW(HKEY_CURRENT_USER, (kKey + u"\\gone").c_str()), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(Reg().RegQueryValueExW(key.get(), u"x", nullptr, nullptr, &size), ERROR_KEY_DELETED);
+}
+
+// The 32-bit process on 64-bit Windows: HKLM\Software is redirected to Wow6432Node unless the
+// 64-bit view is asked for, and RegDeleteKeyExW deletes in the view it is given.
+TEST_F(RegistryContract, ThirtyTwoBitViewIsRedirectedOnSixtyFourBitWindows) {
+  BOOL wow64 = FALSE;
+  ASSERT_TRUE(Sys().IsWow64Process(&wow64));
+  if (!wow64) GTEST_SKIP() << "a 32-bit Windows has one view";
+  const std::u16string key = u"Software\\zorPurgeContract";
+  UniqueRegKey handle;
+  ASSERT_EQ(CreateKey(HKEY_LOCAL_MACHINE, key, &handle), ERROR_SUCCESS);
+  handle.reset();
+
+  UniqueRegKey probe;
+  EXPECT_EQ(Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Wow6432Node\\zorPurgeContract", 0,
+                                KEY_READ | KEY_WOW64_64KEY, probe.put()),
+            ERROR_SUCCESS);
+  EXPECT_EQ(Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                                probe.put()),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
+                                probe.put()),
+            ERROR_SUCCESS);
+  probe.reset();
+
+  ASSERT_NE(Sys().GetProcAddress(Sys().GetModuleHandleW(u"advapi32.dll"), "RegDeleteKeyExW"),
+            nullptr);
+  EXPECT_EQ(Reg().RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Reg().RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY),
+            ERROR_SUCCESS);
+  EXPECT_EQ(Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, probe.put()),
+            ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace zp::contract
