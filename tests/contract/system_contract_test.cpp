@@ -13,9 +13,11 @@ TEST_F(SystemContract, ModuleFileNameAndTruncation) {
   EXPECT_EQ(text.substr(1, 2), u":\\");
   EXPECT_NE(Files().GetFileAttributesW(path), INVALID_FILE_ATTRIBUTES);
 
+  // A short buffer gets its size in characters; Windows XP (and Wine) leave it unterminated,
+  // later versions terminate it: callers terminate it themselves.
   char16_t small[5];
-  EXPECT_EQ(Sys().GetModuleFileNameW(nullptr, small, 5), 5u) << "cut and terminated";
-  EXPECT_EQ(std::u16string(small), text.substr(0, 4));
+  EXPECT_EQ(Sys().GetModuleFileNameW(nullptr, small, 5), 5u);
+  EXPECT_EQ(std::u16string(small, 4), text.substr(0, 4));
 }
 
 TEST_F(SystemContract, LateFunctionsAreFoundByName) {

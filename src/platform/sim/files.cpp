@@ -159,12 +159,16 @@ std::string WriteIni(const std::vector<IniLine>& lines) {
 // and terminated, returning the characters copied without the terminator.
 DWORD CopyOut(std::u16string_view text, char16_t* buffer, DWORD chars, bool list) {
   if (chars == 0) return 0;
-  DWORD room = list ? (chars >= 2 ? chars - 2 : 0) : chars - 1;
+  DWORD room = list ? chars - 1 : chars - 1;
   DWORD n = std::min<DWORD>(static_cast<DWORD>(text.size()), room);
   std::copy_n(text.begin(), n, buffer);
   buffer[n] = 0;
-  if (list && chars >= 2) buffer[n + 1] = 0;
-  if (list && text.size() > room) return chars - 2;
+  if (list && n < text.size()) {
+    // A list that does not fit is cut and ends with two NULs; the result is the size less two.
+    if (chars >= 2) buffer[chars - 2] = 0;
+    buffer[chars - 1] = 0;
+    return chars >= 2 ? chars - 2 : 0;
+  }
   return n;
 }
 
@@ -369,7 +373,7 @@ class SimFileSystem final : public FileSystem {
         if (section != nullptr && !line.key.empty() && Upper(line.section) == Upper(section))
           list += line.key + u'\0';
       }
-      if (!list.empty()) list.pop_back();
+      // Every name ends with a NUL, counted in the result; one more NUL ends the list.
       return CopyOut(list, buffer, bufferChars, true);
     }
     std::u16string value;

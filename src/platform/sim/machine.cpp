@@ -373,17 +373,17 @@ class SimSystem final : public System {
       m_.lastError = ERROR_INVALID_HANDLE;
       return 0;
     }
-    // Windows XP and later truncate and terminate; the result is the characters copied.
+    // A path that does not fit is cut to the buffer without a terminator and the result is the
+    // buffer's size, as on Windows XP (later versions terminate it).
     const std::u16string& path = m_.programPath;
-    if (chars == 0) return 0;
-    DWORD n = std::min<DWORD>(static_cast<DWORD>(path.size()), chars - 1);
-    std::copy_n(path.begin(), n, buffer);
-    buffer[n] = 0;
-    if (n < path.size()) {
+    if (path.size() >= chars) {
+      std::copy_n(path.begin(), chars, buffer);
       m_.lastError = ERROR_INSUFFICIENT_BUFFER;
       return chars;
     }
-    return n;
+    std::copy(path.begin(), path.end(), buffer);
+    buffer[path.size()] = 0;
+    return static_cast<DWORD>(path.size());
   }
   int GetSystemMetrics(int index) override {
     return index == SM_CLEANBOOT ? (m_.os().safeMode ? 1 : 0) : 0;

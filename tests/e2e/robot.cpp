@@ -1,0 +1,87 @@
+#include "robot.h"
+
+namespace zp::e2e {
+namespace {
+
+struct Search {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<Search*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t className[64] = {};
+  GetClassNameW(window, className, 64);
+  if (owner == search->processId && IsWindowVisible(window) &&
+      wcscmp(className, L"#32770") == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[4096] = {};
+  GetWindowTextW(window, text, 4096);
+  return text;
+}
+
+}  // namespace
+
+std::wstring OwnFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+bool Robot::Start(const std::wstring& commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  std::wstring line = commandLine;
+  std::wstring folder = OwnFolder();
+  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &process_) != FALSE;
+}
+
+Robot::~Robot() {
+  if (process_.hProcess) {
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
+      TerminateProcess(process_.hProcess, 99);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+}
+
+bool Robot::AnswerNextBox(int button, int seconds) {
+  for (int tick = 0; tick < seconds * 10; ++tick) {
+    Search search{process_.dwProcessId, nullptr};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+      Sleep(200);  // let the box finish drawing before it is pressed
+      SeenBox box{WindowText(search.found), {}, button};
+      if (HWND text = GetDlgItem(search.found, 0xFFFF)) box.text = WindowText(text);
+      seen_.push_back(box);
+      SendMessageW(search.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(search.found, button)));
+      // Wait until the box is gone, so the next search does not find it again.
+      for (int i = 0; i < 100 && IsWindow(search.found); ++i) Sleep(100);
+      return true;
+    }
+    if (WaitForSingleObject(process_.hProcess, 100) == WAIT_OBJECT_0) return false;
+  }
+  return false;
+}
+
+bool Robot::WaitForExit(int seconds, DWORD* exitCode) {
+  if (WaitForSingleObject(process_.hProcess, seconds * 1000) != WAIT_OBJECT_0) {
+    TerminateProcess(process_.hProcess, 99);
+    return false;
+  }
+  GetExitCodeProcess(process_.hProcess, exitCode);
+  return true;
+}
+
+}  // namespace zp::e2e

@@ -1,0 +1,40 @@
+// The window robot of the end-to-end tests: starts a program, finds the message boxes it shows,
+// reads their caption and text, presses their buttons, and waits for the program to end.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace zp::e2e {
+
+struct SeenBox {
+  std::wstring caption;
+  std::wstring text;
+  int pressed;
+};
+
+class Robot {
+ public:
+  // Starts `commandLine` in the test's own folder; false when it could not be started.
+  bool Start(const std::wstring& commandLine);
+  ~Robot();
+
+  // Waits up to `seconds` for a visible message box of the program, records it and presses
+  // the button `button` (IDYES, IDNO, IDOK...). False when no box came.
+  bool AnswerNextBox(int button, int seconds);
+  // Waits for the program to end; false (and the program killed) when it did not in time.
+  bool WaitForExit(int seconds, DWORD* exitCode);
+
+  const std::vector<SeenBox>& seen() const { return seen_; }
+
+ private:
+  PROCESS_INFORMATION process_{};
+  std::vector<SeenBox> seen_;
+};
+
+// The folder of the running test program, with a trailing backslash.
+std::wstring OwnFolder();
+
+}  // namespace zp::e2e
