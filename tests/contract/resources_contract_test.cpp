@@ -37,3 +37,26 @@ TEST_F(ResourcesContract, LanguageWithoutTheBlockIsNotFound) {
 
 }  // namespace
 }  // namespace zp::contract
+
+#ifdef _WIN32
+#include "resources/string_table.h"
+
+namespace zp::contract {
+namespace {
+
+// The tables the resource compiler put into the program, against the same texts as the C++
+// compiler reads them from the generated host table: a code-page slip shows here.
+TEST_F(ResourcesContract, EveryStringOfTheSourceIsInTheProgram) {
+  HMODULE module = Sys().GetModuleHandleW(nullptr);
+  size_t checked = 0;
+  for (const StringEntry& entry : StringTableEntries()) {
+    EXPECT_EQ(EntryOfBlock(module, entry.id, entry.language), std::u16string(entry.text))
+        << "id " << entry.id << " language " << entry.language;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 37u);
+}
+
+}  // namespace
+}  // namespace zp::contract
+#endif
