@@ -165,7 +165,6 @@ TEST_F(FilesContract, ProfileFilesReadAndWrite) {
   EXPECT_EQ(std::u16string(buffer, n), u"\"Windows\" /fastdetect");
   n = Files().GetPrivateProfileStringW(u"Common", u"Missing", u"fallback", buffer, 128, file);
   EXPECT_EQ(std::u16string(buffer, n), u"fallback");
-
 }
 
 TEST_F(FilesContract, ProfileFilesWrite) {

@@ -21,7 +21,7 @@ while IFS= read -r rule; do
       hits=$(grep -ixF "${dll}!${name}" <<<"$imports" || true)
     fi
   else
-    hits=$(grep -iE "![[:space:]]*${rule}$" <<<"$imports" | grep -E "!${rule}$" || true)
+    hits=$(grep -E "!${rule}$" <<<"$imports" || true)
   fi
   if [ -n "$hits" ]; then
     echo "check-imports: $exe imports a function Windows 2000 lacks: $hits"

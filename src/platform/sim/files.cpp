@@ -159,8 +159,7 @@ std::string WriteIni(const std::vector<IniLine>& lines) {
 // and terminated, returning the characters copied without the terminator.
 DWORD CopyOut(std::u16string_view text, char16_t* buffer, DWORD chars, bool list) {
   if (chars == 0) return 0;
-  DWORD room = list ? chars - 1 : chars - 1;
-  DWORD n = std::min<DWORD>(static_cast<DWORD>(text.size()), room);
+  DWORD n = std::min<DWORD>(static_cast<DWORD>(text.size()), chars - 1);
   std::copy_n(text.begin(), n, buffer);
   buffer[n] = 0;
   if (list && n < text.size()) {
