@@ -32,6 +32,10 @@ class Registry {
   virtual LONG RegEnumKeyW(HKEY key, DWORD index, char16_t* name, DWORD nameChars) = 0;
   virtual LONG RegEnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars,
                              DWORD* type, BYTE* data, DWORD* size) = 0;
+  // ntdll: deletes the key the handle names (a symbolic link opened with REG_OPTION_OPEN_LINK
+  // is deleted itself, not its target).
+  virtual NTSTATUS NtDeleteKey(HKEY key) = 0;
+  virtual DWORD RtlNtStatusToDosError(NTSTATUS status) = 0;
 };
 
 class FileSystem {
@@ -56,11 +60,19 @@ class FileSystem {
   virtual BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key,
                                           const char16_t* value, const char16_t* file) = 0;
 
+  virtual HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD creation,
+                             DWORD flags) = 0;
+  virtual BOOL DeviceIoControl(HANDLE device, DWORD code, const void* in, DWORD inBytes,
+                               void* out, DWORD outBytes, DWORD* returned) = 0;
+  virtual BOOL CloseHandle(HANDLE handle) = 0;
+  virtual BOOL SHGetSpecialFolderPathW(char16_t* path, int csidl, BOOL create) = 0;
+
   // The run-time library's file descriptors (msvcrt): CRT_O_ flags, CRT_E error numbers.
   virtual int _wopen(const char16_t* path, int flags, int mode) = 0;
   virtual int _read(int fd, void* buffer, unsigned count) = 0;
   virtual int _write(int fd, const void* buffer, unsigned count) = 0;
   virtual long _lseek(int fd, long offset, int origin) = 0;
+  virtual int _commit(int fd) = 0;
   virtual int _close(int fd) = 0;
   virtual int Errno() = 0;
 };
@@ -77,6 +89,8 @@ class System {
   virtual int GetSystemMetrics(int index) = 0;
   virtual UINT SetErrorMode(UINT mode) = 0;
   virtual HMODULE GetModuleHandleW(const char16_t* name) = 0;
+  virtual HMODULE LoadLibraryW(const char16_t* path) = 0;
+  virtual BOOL FreeLibrary(HMODULE module) = 0;
   // Non-null when the module exports the function.
   virtual const void* GetProcAddress(HMODULE module, const char* name) = 0;
   // late (XP SP2): for the current process
@@ -86,14 +100,33 @@ class System {
   virtual UINT GetWindowsDirectoryW(char16_t* buffer, UINT bufferChars) = 0;
   virtual UINT GetSystemDirectoryW(char16_t* buffer, UINT bufferChars) = 0;
   virtual UINT GetSystemWindowsDirectoryW(char16_t* buffer, UINT bufferChars) = 0;
+  // late (XP)
+  virtual UINT GetSystemWow64DirectoryW(char16_t* buffer, UINT bufferChars) = 0;
   virtual DWORD GetTempPathW(DWORD bufferChars, char16_t* buffer) = 0;
   virtual DWORD ExpandEnvironmentStringsW(const char16_t* text, char16_t* buffer,
                                           DWORD bufferChars) = 0;
   virtual DWORD GetTickCount() = 0;
+  virtual void GetSystemTimeAsFileTime(FileTime* time) = 0;
+  virtual BOOL FileTimeToLocalFileTime(const FileTime* utc, FileTime* local) = 0;
+  virtual BOOL FileTimeToSystemTime(const FileTime* time, SystemTime* fields) = 0;
   virtual void Sleep(DWORD milliseconds) = 0;
   virtual LONG UuidCreate(Guid* uuid) = 0;
   // RPC_S_OK and the lower-case text with hyphens, or an RPC error.
   virtual LONG UuidToStringW(const Guid* uuid, std::u16string* text) = 0;
+
+  // The process token and its privileges (one privilege per adjustment).
+  virtual BOOL OpenProcessToken(DWORD access, HANDLE* token) = 0;
+  virtual BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, Luid* luid) = 0;
+  virtual BOOL AdjustTokenPrivileges(HANDLE token, const Luid& privilege, DWORD attributes) = 0;
+
+  // Shutdown.
+  virtual BOOL ExitWindowsEx(UINT flags, DWORD reason) = 0;
+  virtual BOOL InitiateSystemShutdownW(const char16_t* machine, const char16_t* message,
+                                       DWORD timeout, BOOL forceClose, BOOL reboot) = 0;
+  // late (XP)
+  virtual BOOL InitiateSystemShutdownExW(const char16_t* machine, const char16_t* message,
+                                         DWORD timeout, BOOL forceClose, BOOL reboot,
+                                         DWORD reason) = 0;
 };
 
 class Windows {
@@ -101,6 +134,10 @@ class Windows {
   virtual ~Windows() = default;
   virtual int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption,
                           UINT type) = 0;
+  virtual HWND GetDlgItem(HWND dialog, int id) = 0;
+  virtual int GetWindowTextW(HWND window, char16_t* buffer, int bufferChars) = 0;
+  virtual BOOL SetWindowTextW(HWND window, const char16_t* text) = 0;
+  virtual LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
 class Resources {

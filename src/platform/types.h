@@ -29,6 +29,10 @@ using WORD = unsigned short;
 using LANGID = unsigned short;
 using REGSAM = DWORD;
 using HRESULT = LONG;
+using NTSTATUS = LONG;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
 
 using HKEY = ::HKEY__*;
 using HWND = ::HWND__*;
@@ -36,6 +40,13 @@ using HMODULE = ::HINSTANCE__*;
 using HRSRC = ::HRSRC__*;
 using HANDLE = void*;
 using HGLOBAL = void*;
+
+// The calling convention of the Windows API and of the products' exports (callee pops).
+#if defined(_WIN32) && defined(__i386__)
+#define ZP_STDCALL __attribute__((stdcall))
+#else
+#define ZP_STDCALL
+#endif
 
 // A predefined key or a pseudo handle is an integer in a handle's clothes, as in <windows.h>.
 template <typename H>
@@ -74,6 +85,30 @@ struct FindData {
   DWORD sizeLow = 0;
   char16_t fileName[260] = {};
   char16_t alternateFileName[14] = {};
+};
+
+// FILETIME: 100-nanosecond intervals since 1601-01-01 UTC.
+struct FileTime {
+  DWORD lowDateTime = 0;
+  DWORD highDateTime = 0;
+};
+
+// SYSTEMTIME.
+struct SystemTime {
+  WORD year = 0;
+  WORD month = 0;
+  WORD dayOfWeek = 0;
+  WORD day = 0;
+  WORD hour = 0;
+  WORD minute = 0;
+  WORD second = 0;
+  WORD milliseconds = 0;
+};
+
+// LUID and one LUID_AND_ATTRIBUTES of TOKEN_PRIVILEGES.
+struct Luid {
+  DWORD lowPart = 0;
+  LONG highPart = 0;
 };
 
 struct Guid {

@@ -13,4 +13,8 @@ bool AskForSafeMode() {
   return true;
 }
 
+// The boot configuration, the self-copy and the RunOnce entry are not built yet: both do nothing.
+void PrepareSafeModeAndRestart(const std::u16string&) {}
+void ClearSafeBoot() {}
+
 }  // namespace zp

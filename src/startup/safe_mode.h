@@ -1,6 +1,8 @@
 // The Safe Mode questions and warning of the start-up.
 #pragma once
 
+#include <string>
+
 namespace zp {
 
 inline constexpr const char16_t* kUtilityCaption = u"OSTREL Software Uninstall Utility";
@@ -21,5 +23,12 @@ inline constexpr const char16_t* kSafeModeRegistrationFailed =
 // Asks the recommendation and then the restart confirmation, each a Yes/No box without owner;
 // true when both were answered Yes.
 bool AskForSafeMode();
+
+// Switches the boot configuration to Safe Mode, registers a copy of the program to run there
+// once and restarts; shows the warning when the registration fails.
+void PrepareSafeModeAndRestart(const std::u16string& programPath);
+
+// Takes the Safe Mode switch out of the boot configuration again.
+void ClearSafeBoot();
 
 }  // namespace zp

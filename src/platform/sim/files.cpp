@@ -177,6 +177,8 @@ class SimFileSystem final : public FileSystem {
 
   DWORD GetFileAttributesW(const char16_t* path) override {
     LONG error = 0;
+    if (m_.Injected("GetFileAttributesW", Text(path), &error))
+      return Fail(error), INVALID_FILE_ATTRIBUTES;
     FsNode* node = m_.FindFile(Text(path), &error);
     if (node == nullptr) return Fail(error), INVALID_FILE_ATTRIBUTES;
     return node->Attributes();
@@ -423,6 +425,65 @@ class SimFileSystem final : public FileSystem {
     return TRUE;
   }
 
+  HANDLE CreateFileW(const char16_t* path, DWORD, DWORD, DWORD, DWORD) override {
+    // Only the devices of drivers are opened this way: "\\.\<name>".
+    std::u16string text = Text(path);
+    LONG error;
+    if (m_.Injected("CreateFileW", text, &error)) {
+      m_.lastError = static_cast<DWORD>(error);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (text.rfind(u"\\\\.\\", 0) == 0) {
+      for (size_t i = 0; i < m_.devices.size(); ++i) {
+        if (Upper(m_.devices[i].name) != Upper(text.substr(4))) continue;
+        std::uintptr_t handle = m_.nextHandle += 4;
+        m_.deviceHandles[handle] = i;
+        return reinterpret_cast<HANDLE>(handle);
+      }
+    }
+    m_.lastError = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+
+  BOOL DeviceIoControl(HANDLE device, DWORD code, const void* in, DWORD inBytes, void* out,
+                       DWORD outBytes, DWORD* returned) override {
+    auto it = m_.deviceHandles.find(reinterpret_cast<std::uintptr_t>(device));
+    if (it == m_.deviceHandles.end()) {
+      m_.lastError = ERROR_INVALID_HANDLE;
+      return FALSE;
+    }
+    Machine::Impl::Device& target = m_.devices[it->second];
+    m_.deviceCalls.emplace_back(target.name, code);
+    std::vector<BYTE> answer;
+    std::span<const BYTE> input(static_cast<const BYTE*>(in), in ? inBytes : 0);
+    if (!target.handler || !target.handler(code, input, &answer)) {
+      m_.lastError = ERROR_INVALID_FUNCTION;
+      return FALSE;
+    }
+    if (answer.size() > outBytes) {
+      m_.lastError = ERROR_INSUFFICIENT_BUFFER;
+      return FALSE;
+    }
+    if (!answer.empty()) std::memcpy(out, answer.data(), answer.size());
+    if (returned) *returned = static_cast<DWORD>(answer.size());
+    return TRUE;
+  }
+
+  BOOL CloseHandle(HANDLE handle) override {
+    auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (m_.deviceHandles.erase(value) || value == kTokenHandle) return TRUE;
+    m_.lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+
+  BOOL SHGetSpecialFolderPathW(char16_t* path, int csidl, BOOL) override {
+    auto it = m_.specialFolders.find(csidl);
+    if (it == m_.specialFolders.end() || it->second.size() >= 260) return FALSE;
+    std::copy(it->second.begin(), it->second.end(), path);
+    path[it->second.size()] = 0;
+    return TRUE;
+  }
+
   int _wopen(const char16_t* path, int flags, int) override {
     LONG error = 0;
     std::u16string text = Text(path);
@@ -485,6 +546,11 @@ class SimFileSystem final : public FileSystem {
     if (base < 0 || base + offset < 0) return CrtFail(CRT_EINVAL);
     it->second.position = base + offset;
     return it->second.position;
+  }
+
+  int _commit(int fd) override {
+    if (!m_.fds.count(fd)) return CrtFail(CRT_EBADF);
+    return 0;
   }
 
   int _close(int fd) override {

@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ struct RegNode {
   RegNode* parent = nullptr;
   std::map<std::u16string, std::unique_ptr<RegNode>> children;  // by upper-case name
   std::vector<RegValue> values;                                  // in creation order
+  bool link = false;  // a symbolic link: its "SymbolicLinkValue" names the target
   RegValue* FindValue(std::u16string_view name);
   RegNode* Child(std::u16string_view name);
   RegNode* AddChild(std::u16string_view name);
@@ -41,6 +43,7 @@ struct RegLogical {
   RegRoot root = RegRoot::LocalMachine;
   std::vector<std::u16string> path;
   REGSAM view = 0;
+  bool openLink = false;  // the last part, if a link, is the link itself (REG_OPTION_OPEN_LINK)
 };
 
 // ---- file system model
@@ -57,6 +60,9 @@ struct FsNode {
   FsNode* Child(std::u16string_view name);
   DWORD Attributes() const;
 };
+
+// The process token's pseudo handle in the simulator.
+inline constexpr std::uintptr_t kTokenHandle = 0x7000;
 
 struct Failure {
   std::string call;
@@ -86,6 +92,8 @@ struct Machine::Impl {
   // The physical root and path of a logical key, with the 32-bit view's redirection applied.
   std::pair<RegNode*, std::vector<std::u16string>> Physical(const RegLogical& logical);
   RegNode* Find(const RegLogical& logical);
+  // The key a link points to, or null.
+  RegNode* LinkTarget(RegNode* link, int depth = 0);
   RegNode* FindPhysical(std::u16string_view fullPath, bool create);
   std::unique_ptr<Registry> registry;
 
@@ -116,6 +124,8 @@ struct Machine::Impl {
   // system, windows, resources
   std::u16string programPath = u"C:\\Tools\\zorPurge.exe";
   DWORD tick = 100000;
+  std::uint64_t fileTime = 129756027090000000ULL;  // UTC, 100-ns units since 1601: 2012-03-07 14:05:09
+  std::int32_t utcOffsetMinutes = 0;
   std::uint32_t uuidCounter = 0;
   std::deque<int> answers;
   std::vector<MessageBoxCall> messageBoxes;
@@ -127,6 +137,34 @@ struct Machine::Impl {
     std::vector<BYTE> data;
   };
   std::vector<Resource> resources;
+  std::map<std::u16string, std::u16string> environment;  // by upper-case name
+  std::map<int, std::u16string> specialFolders;
+  struct Device {
+    std::u16string name;
+    DeviceHandler handler;
+  };
+  std::vector<Device> devices;
+  std::map<std::uintptr_t, size_t> deviceHandles;  // handle -> device index
+  std::uintptr_t nextHandle = 0x9000;
+  std::vector<std::pair<std::u16string, DWORD>> deviceCalls;
+  struct Library {
+    std::u16string path;
+    std::map<std::string, const void*> exports;
+    int loadCount = 0;
+    int loads = 0;
+  };
+  std::vector<Library> libraries;
+  struct Control {
+    HWND dialog;
+    int id;
+    std::u16string text;
+    std::vector<std::u16string> items;
+    int selection = -1;
+  };
+  std::map<std::uintptr_t, Control> controls;  // by window handle
+  std::uintptr_t nextWindow = 0x20000;
+  std::set<std::u16string> enabledPrivileges;  // upper-case names
+  std::vector<ShutdownCall> shutdowns;
   std::unique_ptr<System> system;
   std::unique_ptr<Windows> windows;
   std::unique_ptr<Resources> resourceFacet;

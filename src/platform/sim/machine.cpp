@@ -58,13 +58,22 @@ void AddExports(OsFacts& os, std::initializer_list<const char*> exports) {
 }
 
 constexpr auto kXpExports = {"kernel32.dll!getnativesysteminfo", "kernel32.dll!iswow64process",
-                             "advapi32.dll!createwellknownsid"};
+                             "advapi32.dll!createwellknownsid",
+                             "advapi32.dll!initiatesystemshutdownexw",
+                             "kernel32.dll!getsystemwow64directoryw"};
 constexpr auto kX64Exports = {"kernel32.dll!wow64disablewow64fsredirection",
                               "kernel32.dll!wow64revertwow64fsredirection",
-                              "kernel32.dll!wow64enablewow64fsredirection",
-                              "kernel32.dll!getsystemwow64directoryw"};
-constexpr auto kVistaExports = {"advapi32.dll!regdeletekeyexw",
-                                "advapi32.dll!initiatesystemshutdownexw"};
+                              "kernel32.dll!wow64enablewow64fsredirection"};
+constexpr auto kVistaExports = {"advapi32.dll!regdeletekeyexw"};
+
+bool IsBaseExport(const std::string& key) {
+  static constexpr const char* kBaseExports[] = {
+      "advapi32.dll!initiatesystemshutdownw", "user32.dll!exitwindowsex",
+      "ntdll.dll!ntdeletekey", "ntdll.dll!rtlntstatustodoserror"};
+  for (const char* name : kBaseExports)
+    if (key == name) return true;
+  return false;
+}
 
 void MakeX64(OsFacts& os) {
   os.wow64 = true;
@@ -82,6 +91,17 @@ OsFacts OsFacts::Windows98() {
   os.version.platformId = VER_PLATFORM_WIN32_WINDOWS;
   return os;
 }
+OsFacts OsFacts::WindowsMe() {
+  OsFacts os = Windows98();
+  os.version.minorVersion = 90;
+  os.version.buildNumber = 3000;
+  return os;
+}
+OsFacts OsFacts::WindowsNt4() {
+  OsFacts os = Nt(4, 0, 1381, u"Service Pack 6", 6);
+  os.windowsFolder = u"C:\\WINNT";
+  return os;
+}
 OsFacts OsFacts::Windows2000() {
   OsFacts os = Nt(5, 0, 2195, u"Service Pack 4", 4);
   os.windowsFolder = u"C:\\WINNT";
@@ -97,6 +117,18 @@ OsFacts OsFacts::WindowsXpX64() {
   AddExports(os, kXpExports);
   AddExports(os, {"advapi32.dll!regdeletekeyexw"});
   MakeX64(os);
+  return os;
+}
+OsFacts OsFacts::Server2003() {
+  OsFacts os = Nt(5, 2, 3790, u"Service Pack 2", 2, VER_NT_SERVER);
+  AddExports(os, kXpExports);
+  return os;
+}
+OsFacts OsFacts::Server2003Ia64() {
+  OsFacts os = Server2003();
+  AddExports(os, {"advapi32.dll!regdeletekeyexw"});
+  MakeX64(os);
+  os.nativeArchitecture = PROCESSOR_ARCHITECTURE_IA64;
   return os;
 }
 OsFacts OsFacts::Windows7() {
@@ -157,6 +189,39 @@ Machine::Machine(OsFacts os) : os_(std::move(os)), impl_(std::make_unique<Impl>(
   if (os_.version.platformId == VER_PLATFORM_WIN32_NT)
     SetString(u"HKLM\\System\\CurrentControlSet\\Control\\ProductOptions", u"ProductType",
               os_.version.productType == VER_NT_WORKSTATION ? u"WinNT" : u"ServerNT");
+
+  // Program folders, in the environment and the registry, as a 32-bit process sees them.
+  const std::u16string drive = windows.substr(0, 2);
+  const std::u16string programs = drive + u"\\Program Files";
+  const std::u16string programs32 = os_.wow64 ? drive + u"\\Program Files (x86)" : programs;
+  const std::u16string version = u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion";
+  SetString(version, u"ProgramFilesDir", programs);
+  SetString(version, u"CommonFilesDir", programs + u"\\Common Files");
+  if (os_.wow64) {
+    const std::u16string version32 =
+        u"HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion";
+    SetString(version32, u"ProgramFilesDir", programs32);
+    SetString(version32, u"CommonFilesDir", programs32 + u"\\Common Files");
+  }
+  AddFolder(programs32 + u"\\Common Files");
+  for (const auto& [name, value] : std::initializer_list<std::pair<std::u16string, std::u16string>>{
+           {u"WINDIR", windows},
+           {u"SYSTEMROOT", windows},
+           {u"SYSTEMDRIVE", drive},
+           {u"TEMP", windows + u"\\Temp"},
+           {u"TMP", windows + u"\\Temp"},
+           {u"ProgramFiles", programs32},
+           {u"CommonProgramFiles", programs32 + u"\\Common Files"}})
+    SetEnvironment(name, value);
+  if (os_.wow64) {
+    SetEnvironment(u"ProgramW6432", programs);
+    SetEnvironment(u"CommonProgramW6432", programs + u"\\Common Files");
+  }
+  bool nt6 = os_.version.platformId == VER_PLATFORM_WIN32_NT && os_.version.majorVersion >= 6;
+  SetSpecialFolder(CSIDL_COMMON_APPDATA,
+                   nt6 ? drive + u"\\ProgramData"
+                       : drive + u"\\Documents and Settings\\All Users\\Application Data");
+  SetSpecialFolder(CSIDL_PROGRAM_FILES_COMMON, programs32 + u"\\Common Files");
 }
 
 Machine::~Machine() {
@@ -172,6 +237,7 @@ void Machine::Install() {
 }
 
 // ---- registry, as the test sees it
+
 
 void Machine::SetValue(std::u16string_view keyPath, std::u16string_view name, DWORD type,
                        std::vector<BYTE> data) {
@@ -197,6 +263,19 @@ std::vector<BYTE> Bytes(std::u16string_view text, bool terminate) {
   return bytes;
 }
 }  // namespace
+
+void Machine::CreateLink(std::u16string_view linkPath, std::u16string_view targetPath) {
+  std::vector<std::u16string> parts = SplitPath(targetPath);
+  std::u16string root = parts.empty() ? u"" : Upper(parts[0]);
+  std::u16string target = root == u"HKU"    ? u"\\REGISTRY\\USER"
+                          : root == u"HKCU" ? u"\\REGISTRY\\USER\\" + impl_->currentUserSid
+                          : root == u"HKCR" ? u"\\REGISTRY\\MACHINE\\Software\\Classes"
+                                            : u"\\REGISTRY\\MACHINE";
+  for (size_t i = 1; i < parts.size(); ++i) target += u"\\" + parts[i];
+  RegNode* node = impl_->FindPhysical(linkPath, true);
+  node->link = true;
+  SetValue(linkPath, u"SymbolicLinkValue", REG_LINK, Bytes(target, false));
+}
 
 void Machine::SetString(std::u16string_view keyPath, std::u16string_view name,
                         std::u16string_view text, DWORD type) {
@@ -310,6 +389,92 @@ void Machine::AnswerMessageBoxes(std::initializer_list<int> answers) {
   impl_->answers.insert(impl_->answers.end(), answers.begin(), answers.end());
 }
 
+HWND Machine::AddDialog() {
+  impl_->nextWindow += 0x10;
+  return reinterpret_cast<HWND>(impl_->nextWindow);
+}
+
+void Machine::AddControl(HWND dialog, int id) {
+  impl_->nextWindow += 0x10;
+  impl_->controls[impl_->nextWindow] = Impl::Control{dialog, id, {}, {}, -1};
+}
+
+namespace {
+const Machine::Impl::Control* FindControl(const Machine::Impl& impl, HWND dialog, int id) {
+  for (const auto& [handle, control] : impl.controls)
+    if (control.dialog == dialog && control.id == id) return &control;
+  return nullptr;
+}
+}  // namespace
+
+std::u16string Machine::ControlText(HWND dialog, int id) const {
+  const Impl::Control* control = FindControl(*impl_, dialog, id);
+  return control ? control->text : std::u16string();
+}
+
+void Machine::SetControlText(HWND dialog, int id, std::u16string_view text) {
+  if (auto* control = const_cast<Impl::Control*>(FindControl(*impl_, dialog, id)))
+    control->text = text;
+}
+
+std::vector<std::u16string> Machine::ControlItems(HWND dialog, int id) const {
+  const Impl::Control* control = FindControl(*impl_, dialog, id);
+  return control ? control->items : std::vector<std::u16string>();
+}
+
+int Machine::ControlSelection(HWND dialog, int id) const {
+  const Impl::Control* control = FindControl(*impl_, dialog, id);
+  return control ? control->selection : -1;
+}
+
+const std::vector<ShutdownCall>& Machine::shutdowns() const { return impl_->shutdowns; }
+
+bool Machine::PrivilegeEnabled(std::u16string_view name) const {
+  return impl_->enabledPrivileges.count(Upper(name)) > 0;
+}
+
+void Machine::AddLibrary(std::u16string_view path, std::map<std::string, const void*> exports) {
+  AddFile(path, "MZ");
+  impl_->libraries.push_back(Impl::Library{std::u16string(path), std::move(exports), 0, 0});
+}
+
+int Machine::LibraryLoadCount(std::u16string_view path) const {
+  for (const Impl::Library& library : impl_->libraries)
+    if (Upper(library.path) == Upper(path)) return library.loadCount;
+  return 0;
+}
+
+int Machine::LibraryLoads(std::u16string_view path) const {
+  for (const Impl::Library& library : impl_->libraries)
+    if (Upper(library.path) == Upper(path)) return library.loads;
+  return 0;
+}
+
+void Machine::SetSpecialFolder(int csidl, std::u16string_view path) {
+  if (path.empty()) impl_->specialFolders.erase(csidl);
+  else impl_->specialFolders[csidl] = std::u16string(path);
+}
+
+void Machine::SetEnvironment(std::u16string_view name, std::u16string_view value) {
+  if (value.empty()) impl_->environment.erase(Upper(name));
+  else impl_->environment[Upper(name)] = std::u16string(value);
+}
+
+void Machine::AddDevice(std::u16string_view name, DeviceHandler handler) {
+  impl_->devices.push_back(Impl::Device{std::u16string(name), std::move(handler)});
+}
+
+const std::vector<std::pair<std::u16string, DWORD>>& Machine::deviceCalls() const {
+  return impl_->deviceCalls;
+}
+
+void Machine::SetClock(std::int64_t unixSeconds, int utcOffsetMinutes) {
+  impl_->fileTime = static_cast<std::uint64_t>(unixSeconds * 10000000 + 116444736000000000LL);
+  impl_->utcOffsetMinutes = utcOffsetMinutes;
+}
+
+void Machine::SetTickCount(DWORD ticks) { impl_->tick = ticks; }
+
 HMODULE Machine::ProgramModule() const { return reinterpret_cast<HMODULE>(0x400000); }
 
 void Machine::SetProgramPath(std::u16string_view path) { impl_->programPath = path; }
@@ -335,6 +500,11 @@ void Machine::AddStringTable(HMODULE module, std::span<const StringResource> str
   }
 }
 
+void Machine::AddResource(HMODULE module, unsigned type, unsigned name, LANGID language,
+                          std::vector<BYTE> data) {
+  impl_->resources.push_back(Impl::Resource{module, type, name, language, std::move(data)});
+}
+
 void Machine::FailCall(std::string call, LONG error, std::u16string pathPart, int count) {
   impl_->failures.push_back(Failure{std::move(call), error, std::move(pathPart), count});
 }
@@ -346,6 +516,10 @@ UINT CopyPath(std::u16string_view text, char16_t* buffer, UINT chars) {
   std::copy(text.begin(), text.end(), buffer);
   buffer[text.size()] = 0;
   return static_cast<UINT>(text.size());
+}
+
+std::uint64_t Join(const FileTime& time) {
+  return (static_cast<std::uint64_t>(time.highDateTime) << 32) | time.lowDateTime;
 }
 
 class SimSystem final : public System {
@@ -389,6 +563,32 @@ class SimSystem final : public System {
     return index == SM_CLEANBOOT ? (m_.os().safeMode ? 1 : 0) : 0;
   }
   UINT SetErrorMode(UINT mode) override { return std::exchange(errorMode_, mode); }
+  HMODULE LoadLibraryW(const char16_t* path) override {
+    std::u16string upper = Upper(Text(path));
+    LONG error;
+    if (m_.Injected("LoadLibraryW", upper, &error)) {
+      m_.lastError = static_cast<DWORD>(error);
+      return nullptr;
+    }
+    for (size_t i = 0; i < m_.libraries.size(); ++i) {
+      Machine::Impl::Library& library = m_.libraries[i];
+      if (Upper(library.path) != upper || m_.FindFile(library.path) == nullptr) continue;
+      ++library.loadCount;
+      ++library.loads;
+      return reinterpret_cast<HMODULE>(kLibraryBase + i * 0x10000);
+    }
+    m_.lastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+  }
+  BOOL FreeLibrary(HMODULE module) override {
+    Machine::Impl::Library* library = LibraryOf(module);
+    if (library == nullptr || library->loadCount == 0) {
+      m_.lastError = ERROR_INVALID_HANDLE;
+      return FALSE;
+    }
+    --library->loadCount;
+    return TRUE;
+  }
   HMODULE GetModuleHandleW(const char16_t* name) override {
     if (name == nullptr) return reinterpret_cast<HMODULE>(0x400000);
     std::u16string upper = Upper(name);
@@ -399,6 +599,12 @@ class SimSystem final : public System {
     return nullptr;
   }
   const void* GetProcAddress(HMODULE module, const char* name) override {
+    if (Machine::Impl::Library* library = LibraryOf(module)) {
+      auto it = library->exports.find(name);
+      if (it != library->exports.end() && library->loadCount > 0) return it->second;
+      m_.lastError = ERROR_PROC_NOT_FOUND;
+      return nullptr;
+    }
     auto base = reinterpret_cast<std::uintptr_t>(module);
     size_t index = (base - 0x7C000000) / 0x100000;
     if (base < 0x7C000000 || index >= std::size(kSystemModules)) {
@@ -409,7 +615,9 @@ class SimSystem final : public System {
     for (char16_t c : kSystemModules[index]) key += static_cast<char>(c | 0x20);
     key += '!';
     for (const char* c = name; *c; ++c) key += static_cast<char>(std::tolower(*c));
-    if (!m_.os().lateExports.count(key)) {
+    // The functions of Windows 2000 that the system looks up are always there; later ones only
+    // as the machine's facts say.
+    if (!IsBaseExport(key) && !m_.os().lateExports.count(key)) {
       m_.lastError = ERROR_PROC_NOT_FOUND;
       return nullptr;
     }
@@ -435,29 +643,32 @@ class SimSystem final : public System {
   UINT GetSystemWindowsDirectoryW(char16_t* buffer, UINT chars) override {
     return CopyPath(m_.os().windowsFolder, buffer, chars);
   }
+  UINT GetSystemWow64DirectoryW(char16_t* buffer, UINT chars) override {
+    if (!m_.os().lateExports.count("kernel32.dll!getsystemwow64directoryw")) {
+      m_.lastError = ERROR_PROC_NOT_FOUND;
+      return 0;
+    }
+    if (!m_.os().wow64) {
+      m_.lastError = ERROR_CALL_NOT_IMPLEMENTED;  // 32-bit Windows has no WOW64 folder
+      return 0;
+    }
+    return CopyPath(m_.os().windowsFolder + u"\\SysWOW64", buffer, chars);
+  }
   DWORD GetTempPathW(DWORD chars, char16_t* buffer) override {
     return CopyPath(m_.os().windowsFolder + u"\\Temp\\", buffer, chars);
   }
   DWORD ExpandEnvironmentStringsW(const char16_t* text, char16_t* buffer, DWORD chars) override {
     std::u16string in = Text(text), out;
-    const std::pair<std::u16string, std::u16string> vars[] = {
-        {u"WINDIR", m_.os().windowsFolder},
-        {u"SYSTEMROOT", m_.os().windowsFolder},
-        {u"SYSTEMDRIVE", m_.os().windowsFolder.substr(0, 2)},
-        {u"TEMP", m_.os().windowsFolder + u"\\Temp"},
-        {u"TMP", m_.os().windowsFolder + u"\\Temp"}};
     for (size_t i = 0; i < in.size();) {
       size_t end = in[i] == u'%' ? in.find(u'%', i + 1) : std::u16string::npos;
       bool replaced = false;
       if (end != std::u16string::npos) {
-        std::u16string name = Upper(in.substr(i + 1, end - i - 1));
-        for (const auto& [var, value] : vars)
-          if (name == var) {
-            out += value;
-            i = end + 1;
-            replaced = true;
-            break;
-          }
+        auto var = m_.environment.find(Upper(in.substr(i + 1, end - i - 1)));
+        if (var != m_.environment.end()) {
+          out += var->second;
+          i = end + 1;
+          replaced = true;
+        }
       }
       if (!replaced) out += in[i++];
     }
@@ -469,6 +680,42 @@ class SimSystem final : public System {
     return static_cast<DWORD>(out.size() + 1);
   }
   DWORD GetTickCount() override { return m_.tick; }
+  void GetSystemTimeAsFileTime(FileTime* time) override {
+    time->lowDateTime = static_cast<DWORD>(m_.fileTime);
+    time->highDateTime = static_cast<DWORD>(m_.fileTime >> 32);
+  }
+  BOOL FileTimeToLocalFileTime(const FileTime* utc, FileTime* local) override {
+    std::uint64_t value = Join(*utc) + static_cast<std::int64_t>(m_.utcOffsetMinutes) * 600000000;
+    local->lowDateTime = static_cast<DWORD>(value);
+    local->highDateTime = static_cast<DWORD>(value >> 32);
+    return TRUE;
+  }
+  BOOL FileTimeToSystemTime(const FileTime* time, SystemTime* fields) override {
+    std::uint64_t value = Join(*time);
+    if (value >> 63) {  // Windows refuses times with the top bit set
+      m_.lastError = ERROR_INVALID_PARAMETER;
+      return FALSE;
+    }
+    std::uint64_t units = value % 864000000000ULL;
+    std::int64_t days = static_cast<std::int64_t>(value / 864000000000ULL);  // since 1601-01-01
+    fields->dayOfWeek = static_cast<WORD>((days + 1) % 7);                   // 1601-01-01: Monday
+    // Civil date from a day count (days since 1970-03-01 in 400-year eras).
+    std::int64_t z = days - 134774 + 719468;
+    std::int64_t era = z / 146097;
+    std::int64_t doe = z - era * 146097;
+    std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    std::int64_t mp = (5 * doy + 2) / 153;
+    std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    fields->year = static_cast<WORD>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+    fields->month = static_cast<WORD>(month);
+    fields->day = static_cast<WORD>(doy - (153 * mp + 2) / 5 + 1);
+    fields->hour = static_cast<WORD>(units / 36000000000ULL);
+    fields->minute = static_cast<WORD>(units / 600000000 % 60);
+    fields->second = static_cast<WORD>(units / 10000000 % 60);
+    fields->milliseconds = static_cast<WORD>(units / 10000 % 1000);
+    return TRUE;
+  }
   void Sleep(DWORD milliseconds) override { m_.tick += milliseconds; }
   LONG UuidCreate(Guid* uuid) override {
     LONG injected;
@@ -486,8 +733,90 @@ class SimSystem final : public System {
     text->assign(buffer, buffer + std::strlen(buffer));
     return RPC_S_OK;
   }
+  BOOL OpenProcessToken(DWORD, HANDLE* token) override {
+    LONG error;
+    if (m_.Injected("OpenProcessToken", {}, &error)) {
+      m_.lastError = static_cast<DWORD>(error);
+      return FALSE;
+    }
+    *token = reinterpret_cast<HANDLE>(kTokenHandle);
+    return TRUE;
+  }
+  BOOL LookupPrivilegeValueW(const char16_t*, const char16_t* name, Luid* luid) override {
+    std::u16string upper = Upper(Text(name));
+    for (size_t i = 0; i < std::size(kPrivileges); ++i) {
+      if (Upper(kPrivileges[i].first) != upper) continue;
+      *luid = Luid{kPrivileges[i].second, 0};
+      return TRUE;
+    }
+    m_.lastError = ERROR_NO_SUCH_PRIVILEGE;
+    return FALSE;
+  }
+  BOOL AdjustTokenPrivileges(HANDLE token, const Luid& privilege, DWORD attributes) override {
+    if (reinterpret_cast<std::uintptr_t>(token) != kTokenHandle) {
+      m_.lastError = ERROR_INVALID_HANDLE;
+      return FALSE;
+    }
+    for (const auto& [name, value] : kPrivileges) {
+      if (value != privilege.lowPart) continue;
+      if (attributes & SE_PRIVILEGE_ENABLED) m_.enabledPrivileges.insert(Upper(name));
+      else m_.enabledPrivileges.erase(Upper(name));
+      m_.lastError = ERROR_SUCCESS;
+      return TRUE;
+    }
+    m_.lastError = ERROR_NOT_ALL_ASSIGNED;
+    return TRUE;
+  }
+  BOOL ExitWindowsEx(UINT flags, DWORD reason) override {
+    ShutdownCall call = Shutdown("ExitWindowsEx", nullptr, 0, FALSE, TRUE, reason);
+    call.flags = flags;
+    m_.shutdowns.push_back(call);
+    return Refused("ExitWindowsEx") ? FALSE : TRUE;
+  }
+  BOOL InitiateSystemShutdownW(const char16_t*, const char16_t* message, DWORD timeout,
+                               BOOL forceClose, BOOL reboot) override {
+    m_.shutdowns.push_back(
+        Shutdown("InitiateSystemShutdownW", message, timeout, forceClose, reboot, 0));
+    return Refused("InitiateSystemShutdownW") ? FALSE : TRUE;
+  }
+  BOOL InitiateSystemShutdownExW(const char16_t*, const char16_t* message, DWORD timeout,
+                                 BOOL forceClose, BOOL reboot, DWORD reason) override {
+    if (!m_.os().lateExports.count("advapi32.dll!initiatesystemshutdownexw")) {
+      m_.lastError = ERROR_PROC_NOT_FOUND;
+      return FALSE;
+    }
+    m_.shutdowns.push_back(
+        Shutdown("InitiateSystemShutdownExW", message, timeout, forceClose, reboot, reason));
+    return Refused("InitiateSystemShutdownExW") ? FALSE : TRUE;
+  }
 
  private:
+  static constexpr std::uintptr_t kLibraryBase = 0x10000000;
+  static constexpr std::pair<std::u16string_view, DWORD> kPrivileges[] = {
+      {u"SeBackupPrivilege", 17},
+      {u"SeRestorePrivilege", 18},
+      {u"SeShutdownPrivilege", 19},
+      {u"SeDebugPrivilege", 20}};
+
+  Machine::Impl::Library* LibraryOf(HMODULE module) {
+    auto value = reinterpret_cast<std::uintptr_t>(module);
+    if (value < kLibraryBase || (value - kLibraryBase) % 0x10000) return nullptr;
+    size_t index = (value - kLibraryBase) / 0x10000;
+    return index < m_.libraries.size() ? &m_.libraries[index] : nullptr;
+  }
+  ShutdownCall Shutdown(const char* call, const char16_t* message, DWORD timeout,
+                        BOOL forceClose, BOOL reboot, DWORD reason) {
+    return ShutdownCall{call, Text(message), timeout, forceClose, reboot, reason, 0,
+                        m_.enabledPrivileges.count(u"SESHUTDOWNPRIVILEGE") > 0};
+  }
+  // An injected failure refuses the request (e.g. ERROR_SHUTDOWN_IN_PROGRESS).
+  bool Refused(const char* call) {
+    LONG error;
+    if (!m_.Injected(call, {}, &error)) return false;
+    m_.lastError = static_cast<DWORD>(error);
+    return true;
+  }
+
   static constexpr std::u16string_view kSystemModules[] = {
       u"KERNEL32.DLL", u"ADVAPI32.DLL", u"USER32.DLL", u"SHELL32.DLL", u"SETUPAPI.DLL",
       u"OLE32.DLL",    u"RPCRT4.DLL",   u"NTDLL.DLL"};
@@ -508,6 +837,72 @@ class SimWindows final : public Windows {
     m_.messageBoxes.push_back(MessageBoxCall{owner, Text(text), Text(caption), type, answer});
     return answer;
   }
+  HWND GetDlgItem(HWND dialog, int id) override {
+    for (const auto& [handle, control] : m_.controls)
+      if (control.dialog == dialog && control.id == id) return reinterpret_cast<HWND>(handle);
+    m_.lastError = 1421;  // ERROR_CONTROL_ID_NOT_FOUND
+    return nullptr;
+  }
+  int GetWindowTextW(HWND window, char16_t* buffer, int chars) override {
+    Machine::Impl::Control* control = ControlOf(window);
+    if (control == nullptr || chars <= 0) return 0;
+    size_t count = std::min(control->text.size(), static_cast<size_t>(chars - 1));
+    std::copy_n(control->text.begin(), count, buffer);
+    buffer[count] = 0;
+    return static_cast<int>(count);
+  }
+  BOOL SetWindowTextW(HWND window, const char16_t* text) override {
+    Machine::Impl::Control* control = ControlOf(window);
+    if (control == nullptr) return FALSE;
+    control->text = Text(text);
+    return TRUE;
+  }
+  LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    Machine::Impl::Control* control = ControlOf(window);
+    if (control == nullptr) return 0;
+    auto& items = control->items;
+    auto index = static_cast<size_t>(wParam);
+    switch (message) {
+      case CB_ADDSTRING:
+        items.push_back(Text(reinterpret_cast<const char16_t*>(lParam)));
+        return static_cast<LRESULT>(items.size() - 1);
+      case CB_GETCOUNT: return static_cast<LRESULT>(items.size());
+      case CB_GETCURSEL: return control->selection;
+      case CB_RESETCONTENT:
+        items.clear();
+        control->selection = -1;
+        return 0;
+      case CB_SETCURSEL:
+        if (index >= items.size()) {
+          control->selection = -1;
+          return CB_ERR;
+        }
+        control->selection = static_cast<int>(index);
+        return control->selection;
+      case CB_GETLBTEXTLEN:
+        return index < items.size() ? static_cast<LRESULT>(items[index].size()) : CB_ERR;
+      case CB_GETLBTEXT: {
+        if (index >= items.size()) return CB_ERR;
+        auto* out = reinterpret_cast<char16_t*>(lParam);
+        std::copy(items[index].begin(), items[index].end(), out);
+        out[items[index].size()] = 0;
+        return static_cast<LRESULT>(items[index].size());
+      }
+      default: return 0;
+    }
+  }
+
+ private:
+  Machine::Impl::Control* ControlOf(HWND window) {
+    auto it = m_.controls.find(reinterpret_cast<std::uintptr_t>(window));
+    if (it == m_.controls.end()) {
+      m_.lastError = ERROR_INVALID_HANDLE;  // ERROR_INVALID_WINDOW_HANDLE on Windows
+      return nullptr;
+    }
+    return &it->second;
+  }
+
+ public:
 
  private:
   Machine::Impl& m_;

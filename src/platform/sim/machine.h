@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -34,9 +35,13 @@ struct OsFacts {
   std::set<std::string> lateExports;
 
   static OsFacts Windows98();
+  static OsFacts WindowsMe();
+  static OsFacts WindowsNt4();
   static OsFacts Windows2000();
   static OsFacts WindowsXp();
   static OsFacts WindowsXpX64();
+  static OsFacts Server2003();
+  static OsFacts Server2003Ia64();  // a 32-bit process on 64-bit Windows on an Itanium
   static OsFacts Windows7();
   static OsFacts Windows7X64();
   static OsFacts Server2008R2();
@@ -50,6 +55,23 @@ struct MessageBoxCall {
   UINT type = 0;
   int answer = 0;
 };
+
+// A shutdown request the system made.
+struct ShutdownCall {
+  std::string call;  // "ExitWindowsEx", "InitiateSystemShutdownW", "InitiateSystemShutdownExW"
+  std::u16string message;
+  DWORD timeout = 0;
+  BOOL forceClose = FALSE;
+  BOOL reboot = FALSE;
+  DWORD reason = 0;
+  UINT flags = 0;                  // ExitWindowsEx
+  bool shutdownPrivilege = false;  // enabled in the process token at the time of the call
+};
+
+// A device of a driver: answers DeviceIoControl with `code` and the input; fills `out` and
+// returns true on success.
+using DeviceHandler =
+    std::function<bool(DWORD code, std::span<const BYTE> in, std::vector<BYTE>* out)>;
 
 struct StringResource {
   LANGID language;
@@ -87,6 +109,9 @@ class Machine {
   std::vector<std::u16string> MultiString(std::u16string_view keyPath,
                                           std::u16string_view name) const;
 
+  // Symbolic link `linkPath` to `targetPath` (both full paths as above).
+  void CreateLink(std::u16string_view linkPath, std::u16string_view targetPath);
+
   // ---- files: full paths, e.g. "C:\\Program Files\\Ostrel\\a.dll"; parents are created.
   void AddFile(std::u16string_view path, std::string_view content = {},
                DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
@@ -96,15 +121,46 @@ class Machine {
   // Held open by another process without delete sharing: deletion gives 32.
   void LockFile(std::u16string_view path, bool locked = true);
   void SetShortName(std::u16string_view path, std::u16string_view shortName);
+  // A special folder (CSIDL) as SHGetSpecialFolderPathW reports it; empty makes the call fail.
+  void SetSpecialFolder(int csidl, std::u16string_view path);
+  // An environment variable; an empty value removes it.
+  void SetEnvironment(std::u16string_view name, std::u16string_view value);
+  // A device "\\.\<name>" of a driver.
+  void AddDevice(std::u16string_view name, DeviceHandler handler);
+  // Control codes sent to the devices, in order.
+  const std::vector<std::pair<std::u16string, DWORD>>& deviceCalls() const;
 
   // ---- windows
   void AnswerMessageBoxes(std::initializer_list<int> answers);
   const std::vector<MessageBoxCall>& messageBoxes() const;
+  // A dialog window with controls by id (edit fields, combo boxes).
+  HWND AddDialog();
+  void AddControl(HWND dialog, int id);
+  std::u16string ControlText(HWND dialog, int id) const;
+  void SetControlText(HWND dialog, int id, std::u16string_view text);
+  std::vector<std::u16string> ControlItems(HWND dialog, int id) const;
+  int ControlSelection(HWND dialog, int id) const;
+
+  // ---- shutdown and privileges
+  const std::vector<ShutdownCall>& shutdowns() const;
+  bool PrivilegeEnabled(std::u16string_view name) const;
+
+  // ---- clock: wall-clock time in seconds since 1970 (UTC), the local zone's offset, the ticks
+  void SetClock(std::int64_t unixSeconds, int utcOffsetMinutes = 0);
+  void SetTickCount(DWORD ticks);
 
   // ---- modules and resources
   HMODULE ProgramModule() const;
   void SetProgramPath(std::u16string_view path);
   void AddStringTable(HMODULE module, std::span<const StringResource> strings);
+  // A resource of any content (a string-table block as raw bytes, for example).
+  void AddResource(HMODULE module, unsigned type, unsigned name, LANGID language,
+                   std::vector<BYTE> data);
+  // A DLL at `path` (the file is created) with its exports, real functions of the test.
+  void AddLibrary(std::u16string_view path, std::map<std::string, const void*> exports);
+  // How often the DLL is loaded now (LoadLibraryW minus FreeLibrary), and was ever loaded.
+  int LibraryLoadCount(std::u16string_view path) const;
+  int LibraryLoads(std::u16string_view path) const;
 
   // ---- failure injection: the next `count` calls of `call` (a method name such as
   // "RegOpenKeyExW") whose path contains `pathPart` (any, when empty) fail with `error`.

@@ -95,9 +95,30 @@ std::pair<RegNode*, std::vector<std::u16string>> Machine::Impl::Physical(
 
 RegNode* Machine::Impl::Find(const RegLogical& logical) {
   auto [node, path] = Physical(logical);
-  for (const std::u16string& part : path) {
-    node = node->Child(part);
+  for (size_t i = 0; i < path.size(); ++i) {
+    node = node->Child(path[i]);
     if (node == nullptr) return nullptr;
+    bool last = i + 1 == path.size();
+    if (node->link && !(last && logical.openLink)) {
+      node = LinkTarget(node);
+      if (node == nullptr) return nullptr;
+    }
+  }
+  return node;
+}
+
+RegNode* Machine::Impl::LinkTarget(RegNode* link, int depth) {
+  RegValue* value = link->FindValue(u"SymbolicLinkValue");
+  if (depth > 8 || value == nullptr || value->type != REG_LINK) return nullptr;
+  std::u16string target(value->data.size() / 2, u'\0');
+  std::memcpy(target.data(), value->data.data(), target.size() * 2);
+  std::vector<std::u16string> parts = SplitPath(target);
+  if (parts.size() < 2 || !Is(parts[0], u"REGISTRY")) return nullptr;
+  RegNode* node = Is(parts[1], u"MACHINE") ? &localMachine : Is(parts[1], u"USER") ? &users
+                                                                                   : nullptr;
+  for (size_t i = 2; node != nullptr && i < parts.size(); ++i) {
+    node = node->Child(parts[i]);
+    if (node != nullptr && node->link) node = LinkTarget(node, depth + 1);
   }
   return node;
 }
@@ -136,10 +157,11 @@ class SimRegistry final : public Registry {
  public:
   explicit SimRegistry(Machine::Impl& m) : m_(m) {}
 
-  LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD, REGSAM sam,
+  LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD options, REGSAM sam,
                      HKEY* result) override {
     RegLogical logical;
     if (!Child(root, subKey, sam, &logical)) return ERROR_INVALID_HANDLE;
+    logical.openLink = (options & REG_OPTION_OPEN_LINK) != 0;
     LONG injected;
     if (m_.Injected("RegOpenKeyExW", Text(subKey), &injected)) return injected;
     if (m_.Find(logical) == nullptr) return ERROR_FILE_NOT_FOUND;
@@ -147,22 +169,29 @@ class SimRegistry final : public Registry {
     return ERROR_SUCCESS;
   }
 
-  LONG RegCreateKeyExW(HKEY root, const char16_t* subKey, const char16_t*, DWORD, REGSAM sam,
-                       HKEY* result, DWORD* disposition) override {
+  LONG RegCreateKeyExW(HKEY root, const char16_t* subKey, const char16_t*, DWORD options,
+                       REGSAM sam, HKEY* result, DWORD* disposition) override {
     RegLogical logical;
     if (!Child(root, subKey, sam, &logical)) return ERROR_INVALID_HANDLE;
     LONG injected;
     if (m_.Injected("RegCreateKeyExW", Text(subKey), &injected)) return injected;
+    bool createLink = (options & REG_OPTION_CREATE_LINK) != 0;
     auto [node, path] = m_.Physical(logical);
     bool created = false;
-    for (const std::u16string& part : path) {
-      RegNode* child = node->Child(part);
+    for (size_t i = 0; i < path.size(); ++i) {
+      bool last = i + 1 == path.size();
+      RegNode* child = node->Child(path[i]);
       if (child == nullptr) {
-        child = node->AddChild(part);
+        child = node->AddChild(path[i]);
+        child->link = last && createLink;
         created = true;
+      } else if (child->link && !(last && createLink)) {
+        child = m_.LinkTarget(child);
+        if (child == nullptr) return ERROR_FILE_NOT_FOUND;
       }
       node = child;
     }
+    logical.openLink = createLink;
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *result = m_.NewKeyHandle(std::move(logical));
     return ERROR_SUCCESS;
@@ -188,6 +217,9 @@ class SimRegistry final : public Registry {
     if (data != nullptr) {
       if (size == nullptr) return ERROR_INVALID_PARAMETER;
       if (*size < needed) {
+        // What the buffer then holds is undefined; the part of the value that fits is the
+        // worst a caller can find there.
+        if (*size) std::memcpy(data, value->data.data(), *size);
         *size = needed;
         return ERROR_MORE_DATA;
       }
@@ -247,6 +279,30 @@ class SimRegistry final : public Registry {
     return ERROR_SUCCESS;
   }
 
+  NTSTATUS NtDeleteKey(HKEY key) override {
+    RegLogical logical;
+    if (!m_.LogicalFromHandle(key, &logical) || logical.path.empty()) return STATUS_ACCESS_DENIED;
+    LONG injected;
+    if (m_.Injected("NtDeleteKey", {}, &injected)) return injected;
+    RegNode* node = m_.Find(logical);
+    if (node == nullptr) return STATUS_KEY_DELETED;
+    if (!node->children.empty()) return STATUS_CANNOT_DELETE;
+    if (node->parent == nullptr) return STATUS_ACCESS_DENIED;
+    node->parent->children.erase(Upper(node->name));
+    return STATUS_SUCCESS;
+  }
+
+  DWORD RtlNtStatusToDosError(NTSTATUS status) override {
+    switch (status) {
+      case STATUS_SUCCESS: return ERROR_SUCCESS;
+      case STATUS_ACCESS_DENIED:
+      case STATUS_CANNOT_DELETE: return ERROR_ACCESS_DENIED;
+      case STATUS_OBJECT_NAME_NOT_FOUND: return ERROR_FILE_NOT_FOUND;
+      case STATUS_KEY_DELETED: return ERROR_KEY_DELETED;
+      default: return 317;  // ERROR_MR_MID_NOT_FOUND: no message for the status
+    }
+  }
+
   LONG RegEnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars, DWORD* type,
                      BYTE* data, DWORD* size) override {
     RegNode* node = nullptr;
@@ -275,6 +331,7 @@ class SimRegistry final : public Registry {
   // The logical key `subKey` below the key `root`; the view of the call, else the parent's.
   bool Child(HKEY root, const char16_t* subKey, REGSAM sam, RegLogical* logical) {
     if (!m_.LogicalFromHandle(root, logical)) return false;
+    logical->openLink = false;
     for (std::u16string& part : SplitPath(Text(subKey))) logical->path.push_back(std::move(part));
     REGSAM view = sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
     if (view) logical->view = view;

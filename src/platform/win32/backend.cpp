@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <rpc.h>
+#include <shlobj.h>
 
 #include <errno.h>
 #include <fcntl.h>
@@ -71,6 +72,16 @@ class RealRegistry final : public Registry {
                      BYTE* data, DWORD* size) override {
     return ::RegEnumValueW(key, index, W(name), nameChars, nullptr, type, data, size);
   }
+  NTSTATUS NtDeleteKey(HKEY key) override {
+    using Fn = LONG(WINAPI*)(HANDLE);
+    auto fn = Late<Fn>(L"ntdll.dll", "NtDeleteKey");
+    return fn ? fn(key) : static_cast<LONG>(0xC0000002);  // STATUS_NOT_IMPLEMENTED
+  }
+  DWORD RtlNtStatusToDosError(NTSTATUS status) override {
+    using Fn = ULONG(WINAPI*)(LONG);
+    auto fn = Late<Fn>(L"ntdll.dll", "RtlNtStatusToDosError");
+    return fn ? fn(status) : ERROR_CALL_NOT_IMPLEMENTED;
+  }
 };
 
 class RealFileSystem final : public FileSystem {
@@ -120,6 +131,19 @@ class RealFileSystem final : public FileSystem {
                                   const char16_t* value, const char16_t* file) override {
     return ::WritePrivateProfileStringW(W(section), W(key), W(value), W(file));
   }
+  HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD creation,
+                     DWORD flags) override {
+    return ::CreateFileW(W(path), access, share, nullptr, creation, flags, nullptr);
+  }
+  BOOL DeviceIoControl(HANDLE device, DWORD code, const void* in, DWORD inBytes, void* out,
+                       DWORD outBytes, DWORD* returned) override {
+    return ::DeviceIoControl(device, code, const_cast<void*>(in), inBytes, out, outBytes,
+                             returned, nullptr);
+  }
+  BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+  BOOL SHGetSpecialFolderPathW(char16_t* path, int csidl, BOOL create) override {
+    return ::SHGetSpecialFolderPathW(nullptr, W(path), csidl, create);
+  }
   int _wopen(const char16_t* path, int flags, int mode) override {
     return ::_wopen(W(path), flags, mode);
   }
@@ -128,6 +152,7 @@ class RealFileSystem final : public FileSystem {
     return ::_write(fd, buffer, count);
   }
   long _lseek(int fd, long offset, int origin) override { return ::_lseek(fd, offset, origin); }
+  int _commit(int fd) override { return ::_commit(fd); }
   int _close(int fd) override { return ::_close(fd); }
   int Errno() override { return errno; }
 };
@@ -162,6 +187,8 @@ class RealSystem final : public System {
   int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
   UINT SetErrorMode(UINT mode) override { return ::SetErrorMode(mode); }
   HMODULE GetModuleHandleW(const char16_t* name) override { return ::GetModuleHandleW(W(name)); }
+  HMODULE LoadLibraryW(const char16_t* path) override { return ::LoadLibraryW(W(path)); }
+  BOOL FreeLibrary(HMODULE module) override { return ::FreeLibrary(module); }
   const void* GetProcAddress(HMODULE module, const char* name) override {
     return reinterpret_cast<const void*>(::GetProcAddress(module, name));
   }
@@ -190,6 +217,15 @@ class RealSystem final : public System {
   UINT GetSystemWindowsDirectoryW(char16_t* buffer, UINT bufferChars) override {
     return ::GetSystemWindowsDirectoryW(W(buffer), bufferChars);
   }
+  UINT GetSystemWow64DirectoryW(char16_t* buffer, UINT bufferChars) override {
+    using Fn = UINT(WINAPI*)(LPWSTR, UINT);
+    auto fn = Late<Fn>(L"kernel32.dll", "GetSystemWow64DirectoryW");
+    if (!fn) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return 0;
+    }
+    return fn(W(buffer), bufferChars);
+  }
   DWORD GetTempPathW(DWORD bufferChars, char16_t* buffer) override {
     return ::GetTempPathW(bufferChars, W(buffer));
   }
@@ -198,6 +234,19 @@ class RealSystem final : public System {
     return ::ExpandEnvironmentStringsW(W(text), W(buffer), bufferChars);
   }
   DWORD GetTickCount() override { return ::GetTickCount(); }
+  void GetSystemTimeAsFileTime(FileTime* time) override {
+    static_assert(sizeof(FileTime) == sizeof(FILETIME));
+    ::GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(time));
+  }
+  BOOL FileTimeToLocalFileTime(const FileTime* utc, FileTime* local) override {
+    return ::FileTimeToLocalFileTime(reinterpret_cast<const FILETIME*>(utc),
+                                     reinterpret_cast<FILETIME*>(local));
+  }
+  BOOL FileTimeToSystemTime(const FileTime* time, SystemTime* fields) override {
+    static_assert(sizeof(SystemTime) == sizeof(SYSTEMTIME));
+    return ::FileTimeToSystemTime(reinterpret_cast<const FILETIME*>(time),
+                                  reinterpret_cast<SYSTEMTIME*>(fields));
+  }
   void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
   LONG UuidCreate(Guid* uuid) override {
     static_assert(sizeof(Guid) == sizeof(UUID));
@@ -211,12 +260,55 @@ class RealSystem final : public System {
     ::RpcStringFreeW(&raw);
     return RPC_S_OK;
   }
+  BOOL OpenProcessToken(DWORD access, HANDLE* token) override {
+    return ::OpenProcessToken(::GetCurrentProcess(), access, token);
+  }
+  BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, Luid* luid) override {
+    static_assert(sizeof(Luid) == sizeof(LUID));
+    return ::LookupPrivilegeValueW(W(system), W(name), reinterpret_cast<LUID*>(luid));
+  }
+  BOOL AdjustTokenPrivileges(HANDLE token, const Luid& privilege, DWORD attributes) override {
+    TOKEN_PRIVILEGES state{};
+    state.PrivilegeCount = 1;
+    state.Privileges[0].Luid.LowPart = privilege.lowPart;
+    state.Privileges[0].Luid.HighPart = privilege.highPart;
+    state.Privileges[0].Attributes = attributes;
+    return ::AdjustTokenPrivileges(token, FALSE, &state, sizeof(state), nullptr, nullptr);
+  }
+  BOOL ExitWindowsEx(UINT flags, DWORD reason) override { return ::ExitWindowsEx(flags, reason); }
+  BOOL InitiateSystemShutdownW(const char16_t* machine, const char16_t* message, DWORD timeout,
+                               BOOL forceClose, BOOL reboot) override {
+    return ::InitiateSystemShutdownW(const_cast<wchar_t*>(W(machine)),
+                                     const_cast<wchar_t*>(W(message)), timeout, forceClose,
+                                     reboot);
+  }
+  BOOL InitiateSystemShutdownExW(const char16_t* machine, const char16_t* message, DWORD timeout,
+                                 BOOL forceClose, BOOL reboot, DWORD reason) override {
+    using Fn = BOOL(WINAPI*)(LPWSTR, LPWSTR, DWORD, BOOL, BOOL, DWORD);
+    auto fn = Late<Fn>(L"advapi32.dll", "InitiateSystemShutdownExW");
+    if (!fn) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return FALSE;
+    }
+    return fn(const_cast<wchar_t*>(W(machine)), const_cast<wchar_t*>(W(message)), timeout,
+              forceClose, reboot, reason);
+  }
 };
 
 class RealWindows final : public Windows {
  public:
   int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) override {
     return ::MessageBoxW(owner, W(text), W(caption), type);
+  }
+  HWND GetDlgItem(HWND dialog, int id) override { return ::GetDlgItem(dialog, id); }
+  int GetWindowTextW(HWND window, char16_t* buffer, int bufferChars) override {
+    return ::GetWindowTextW(window, W(buffer), bufferChars);
+  }
+  BOOL SetWindowTextW(HWND window, const char16_t* text) override {
+    return ::SetWindowTextW(window, W(text));
+  }
+  LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    return ::SendMessageW(window, message, wParam, lParam);
   }
 };
 

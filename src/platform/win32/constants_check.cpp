@@ -1,6 +1,10 @@
 // Every constant the system declares for itself must have the value <windows.h> gives it.
+#define WIN32_NO_STATUS
 #include <windows.h>
+#undef WIN32_NO_STATUS
+#include <ntstatus.h>
 #include <rpc.h>
+#include <shlobj.h>
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,0 +1,7 @@
+#include "setup/system_report.h"
+
+namespace zp {
+
+void WriteSystemReport() {}
+
+}  // namespace zp

@@ -1,0 +1,7 @@
+#include "startup/run_settings.h"
+
+namespace zp {
+
+RunSettings g_run;
+
+}  // namespace zp

@@ -1,0 +1,19 @@
+// The run settings outside the setup state, set by the command line and the dialog.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace zp {
+
+struct RunSettings {
+  bool forceUninstallPro = false;  // "/forceuninstallpro"
+  bool forceRestart = false;       // "/forcerestart"
+  HWND dialogWindow = nullptr;     // the main dialog; null in a silent run
+  std::u16string logPath;          // "/log <path>": the log is appended there at the end
+};
+
+extern RunSettings g_run;
+
+}  // namespace zp

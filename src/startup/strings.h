@@ -1,0 +1,13 @@
+// The localized texts of the user interface, loaded by id from the program's string tables.
+#pragma once
+
+#include "platform/types.h"
+
+namespace zp {
+
+// Copies string `id` of `language` (falling back to English, 1033) from the string tables of
+// `module` into `buffer` and terminates it; a longer string is cut to capacity - 1 characters.
+// Returns the string's length, or 1 when there is none (the buffer is then left as it was).
+int LoadLocalizedString(HMODULE module, UINT id, char16_t* buffer, int capacity, LANGID language);
+
+}  // namespace zp
