@@ -43,16 +43,9 @@ std::u16string EnvironmentFolder(const char16_t* variable) {
   return value == variable ? std::u16string() : value;
 }
 
-std::u16string HklmText(std::u16string_view subKey, std::u16string_view name) {
-  char16_t buffer[260] = {};
-  if (GetRegString(HKEY_LOCAL_MACHINE, subKey, name, buffer, sizeof(buffer), false) !=
-      ERROR_SUCCESS)
-    return {};
-  return Terminated(buffer, 260);
-}
-
 std::u16string ProgramFilesDir() {
-  return HklmText(u"Software\\Microsoft\\Windows\\CurrentVersion", u"ProgramFilesDir");
+  return GetRegText(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows\\CurrentVersion",
+                    u"ProgramFilesDir", 260);
 }
 
 std::u16string ProgramFiles() {
@@ -79,9 +72,9 @@ bool KeyOpens(const std::u16string& subKey) {
 std::u16string DataFolder() {
   std::u16string folder;
   if (KeyOpens(g_product.productRegistryKey))
-    folder = HklmText(g_product.productRegistryKey, u"DataFolder");
+    folder = GetRegText(HKEY_LOCAL_MACHINE, g_product.productRegistryKey, u"DataFolder", 260);
   else if (KeyOpens(g_product.gen5RegistryKey))
-    folder = HklmText(g_product.gen5RegistryKey, u"DataFolder");
+    folder = GetRegText(HKEY_LOCAL_MACHINE, g_product.gen5RegistryKey, u"DataFolder", 260);
   if (folder.empty()) {
     std::u16string common = SpecialFolder(CSIDL_COMMON_APPDATA);
     if (!common.empty()) folder = PathJoin(common, u"OSTREL Software\\Ostrel");

@@ -77,20 +77,10 @@ constexpr LanguageCodeRow kLanguageCodes[] = {
 
 constexpr std::u16string_view kGuidKey = u"OstrelPersistentStorage";
 
-// A registry text of HKLM read into a buffer of `chars` characters, without a log line.
-std::u16string ReadHklmText(std::u16string_view subKey, std::u16string_view name, size_t chars) {
-  std::u16string buffer(chars, u'\0');
-  if (GetRegString(HKEY_LOCAL_MACHINE, subKey, name, buffer.data(),
-                   static_cast<DWORD>(chars * sizeof(char16_t)), false) != ERROR_SUCCESS)
-    return {};
-  buffer.resize(std::find(buffer.begin(), buffer.end(), u'\0') - buffer.begin());
-  return buffer;
-}
-
 // The folder of an ImagePath: cut at its last backslash; empty when it has none.
 std::u16string ImageFolder(std::u16string_view service) {
-  std::u16string path = ReadHklmText(
-      u"System\\CurrentControlSet\\Services\\" + std::u16string(service), u"ImagePath", 260);
+  std::u16string key = u"System\\CurrentControlSet\\Services\\" + std::u16string(service);
+  std::u16string path = GetRegText(HKEY_LOCAL_MACHINE, key, u"ImagePath", 260);
   size_t slash = path.rfind(u'\\');
   return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
 }
@@ -218,7 +208,8 @@ void SetupGlobalsWin32::ReadSetupInfo() {
     oldVersion = static_cast<std::int32_t>(
         Files().GetPrivateProfileIntW(u"Common", u"SetupVersion", -1, path.c_str()));
   } else {
-    ReadHklmText(setupRegistryKey, u"Product", 520);  // read as the setup machinery does; unused
+    // Read as the setup machinery reads it; nothing uses the value.
+    GetRegText(HKEY_LOCAL_MACHINE, setupRegistryKey, u"Product", 520);
     oldVersion = -1;
   }
   g_log.Print(LOG_MIN, CAT_GENERAL, u"Old version: %lx (%ld)", oldVersion, oldVersion);
@@ -251,7 +242,8 @@ DWORD SetupGlobalsWin32::PlatformFlags() {
     else flags |= PLAT_XP_OR_LATER;
     if (major == 6) flags |= PLAT_NT6;
     std::u16string productType =
-        ReadHklmText(u"System\\CurrentControlSet\\Control\\ProductOptions", u"ProductType", 260);
+        GetRegText(HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\ProductOptions",
+                   u"ProductType", 260);
     if (SameText(productType, u"ServerNT") || SameText(productType, u"LanmanNT"))
       flags |= PLAT_SERVER;
     BOOL wow64 = FALSE;

@@ -60,11 +60,11 @@ LONG DeleteEmptyKey(HKEY root, const std::u16string& subKey, RegView view) {
 LONG DeleteTree(HKEY root, const std::u16string& subKey, RegView view, bool* opened = nullptr) {
   UniqueRegKey key;
   // Opened as the link itself when it is one, so that a link is never followed.
-  LONG result = Reg().RegOpenKeyExW(root, subKey.c_str(), 0,
+  LONG result = Reg().RegOpenKeyExW(root, subKey.c_str(), REG_OPTION_OPEN_LINK,
                                     KEY_ALL_ACCESS | OpenViewFlag(view), key.put());
   if (opened) *opened = result == ERROR_SUCCESS;
   if (result != ERROR_SUCCESS) return result;
-  if (false && IsSymbolicLink(key.get())) {
+  if (IsSymbolicLink(key.get())) {
     NTSTATUS status = Reg().NtDeleteKey(key.get());
     result = status == STATUS_SUCCESS ? ERROR_SUCCESS
                                       : static_cast<LONG>(Reg().RtlNtStatusToDosError(status));
@@ -76,9 +76,13 @@ LONG DeleteTree(HKEY root, const std::u16string& subKey, RegView view, bool* ope
   DWORD index = 0;
   while (true) {
     char16_t name[261] = {};
-    if (index > 200 || Reg().RegEnumKeyW(key.get(), 0, name, 261) != ERROR_SUCCESS) break;
-    LONG child = DeleteTree(key.get(), name, view);
-    if (child != ERROR_SUCCESS && child != ERROR_FILE_NOT_FOUND) ++index;
+    if (Reg().RegEnumKeyW(key.get(), index, name, 261) != ERROR_SUCCESS) break;
+    if (DeleteTree(key.get(), name, view) == ERROR_SUCCESS) continue;
+    // One that vanished by itself makes room for the next; one still listed here stays.
+    char16_t again[261] = {};
+    if (Reg().RegEnumKeyW(key.get(), index, again, 261) == ERROR_SUCCESS &&
+        std::u16string_view(again) == std::u16string_view(name))
+      ++index;
   }
   key.reset();
   return DeleteEmptyKey(root, subKey, view);
@@ -187,6 +191,7 @@ LONG GetRegString(HKEY root, std::u16string_view subKey, std::u16string_view val
       Reg().RegQueryValueExW(key.get(), name.c_str(), nullptr, reinterpret_cast<BYTE*>(buffer), &size);
   if (result != ERROR_SUCCESS) {
     // A value that did not fit leaves nothing of itself behind.
+    std::fill_n(reinterpret_cast<BYTE*>(buffer), bufferBytes, BYTE{0});
     if (logIt) LogJoined(u"Cannot get reg. key:", path, LOG_MIN, CAT_REGISTRY);
     return result;
   }
@@ -198,6 +203,16 @@ LONG GetRegString(HKEY root, std::u16string_view subKey, std::u16string_view val
     g_log.Print(LOG_VRB, CAT_REGISTRY, u"Get registry: %s\\%s=%s", path, name, text);
   }
   return ERROR_SUCCESS;
+}
+
+std::u16string GetRegText(HKEY root, std::u16string_view subKey, std::u16string_view valueName,
+                          size_t chars) {
+  std::u16string buffer(chars, u'\0');
+  if (GetRegString(root, subKey, valueName, buffer.data(),
+                   static_cast<DWORD>(chars * sizeof(char16_t)), false) != ERROR_SUCCESS)
+    return {};
+  buffer.resize(std::find(buffer.begin(), buffer.end(), u'\0') - buffer.begin());
+  return buffer;
 }
 
 bool DeleteRegTree(HKEY root, std::u16string_view subKey) {

@@ -3,6 +3,7 @@
 // Deleting what is already gone is not an error and logs nothing.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "platform/types.h"
@@ -22,6 +23,11 @@ LONG GetHklmDword(std::u16string_view subKey, std::u16string_view valueName, DWO
 // does not fit.
 LONG GetRegString(HKEY root, std::u16string_view subKey, std::u16string_view valueName,
                   char16_t* buffer, DWORD bufferBytes, bool logIt);
+
+// The text of a value read as GetRegString reads it into a buffer of `chars` characters, without
+// a log line; empty when it is missing or does not fit.
+std::u16string GetRegText(HKEY root, std::u16string_view subKey, std::u16string_view valueName,
+                          size_t chars);
 
 // Delete root\subKey with every sub-key it can, bottom-up; a symbolic link is deleted as the
 // link, never followed. False when subKey is empty or the key does not open; true otherwise,

@@ -172,5 +172,119 @@ TEST_F(RegistryContract, ThirtyTwoBitViewIsRedirectedOnSixtyFourBitWindows) {
             ERROR_FILE_NOT_FOUND);
 }
 
+// A registry symbolic link: a key created with REG_OPTION_CREATE_LINK whose "SymbolicLinkValue"
+// (REG_LINK, no terminator) names its target's NT path. Link and target live in the 64-bit view of
+// HKLM\Software (the one view of a 32-bit Windows), where that path names them as they are.
+class RegistryLinkContract : public Contract {
+ protected:
+  void SetUp() override {
+    Contract::SetUp();
+    BOOL wow64 = FALSE;
+    view_ = Sys().IsWow64Process(&wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+    Remove();
+  }
+  void TearDown() override {
+    Remove();
+    Contract::TearDown();
+  }
+
+  // The link goes first, as the link: a walk that followed it would delete the target instead.
+  void Remove() {
+    UniqueRegKey link;
+    if (Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLink.c_str(), REG_OPTION_OPEN_LINK,
+                            KEY_ALL_ACCESS | view_, link.put()) == ERROR_SUCCESS)
+      Reg().NtDeleteKey(link.get());
+    link.reset();
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kBase, view_);
+  }
+
+  // The target with a value and a sub-key, and the link to it.
+  void MakeLinkAndTarget(bool targetChild) {
+    UniqueRegKey key;
+    if (targetChild) {
+      ASSERT_EQ(CreateKey(HKEY_LOCAL_MACHINE, kTarget + u"\\child", &key, view_), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(CreateKey(HKEY_LOCAL_MACHINE, kTarget, &key, view_), ERROR_SUCCESS);
+    ASSERT_EQ(SetString(key.get(), u"Mark", u"target"), ERROR_SUCCESS);
+    DWORD disposition = 0;
+    ASSERT_EQ(Reg().RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLink.c_str(), u"", REG_OPTION_CREATE_LINK,
+                                    KEY_ALL_ACCESS | KEY_CREATE_LINK | view_, key.put(),
+                                    &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    ASSERT_EQ(Reg().RegSetValueExW(key.get(), u"SymbolicLinkValue", REG_LINK,
+                                   reinterpret_cast<const BYTE*>(kTargetNt.data()),
+                                   static_cast<DWORD>(kTargetNt.size() * 2)),
+              ERROR_SUCCESS);
+  }
+
+  LONG Open(const std::u16string& path, DWORD options, UniqueRegKey* key) {
+    return Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), options, KEY_ALL_ACCESS | view_,
+                               key->put());
+  }
+  std::u16string Mark(HKEY key) {
+    char16_t text[32] = {};
+    DWORD size = sizeof text - 2;
+    if (Reg().RegQueryValueExW(key, u"Mark", nullptr, reinterpret_cast<BYTE*>(text), &size) != 0)
+      return u"<none>";
+    return text;
+  }
+
+  const std::u16string kBase = u"Software\\zorPurgeContract";
+  const std::u16string kLink = kBase + u"\\link";
+  const std::u16string kTarget = kBase + u"\\target";
+  const std::u16string kTargetNt = u"\\REGISTRY\\MACHINE\\" + kTarget;
+  REGSAM view_ = 0;
+};
+
+TEST_F(RegistryLinkContract, OpenLinkSeesTheLinkAndNtDeleteKeyRemovesOnlyIt) {
+  MakeLinkAndTarget(true);
+
+  UniqueRegKey through;
+  ASSERT_EQ(Open(kLink, 0, &through), ERROR_SUCCESS);
+  EXPECT_EQ(Mark(through.get()), u"target") << "a plain open follows the link";
+  char16_t name[261];
+  ASSERT_EQ(Reg().RegEnumKeyW(through.get(), 0, name, 261), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name), u"child");
+  through.reset();
+
+  UniqueRegKey link;
+  ASSERT_EQ(Open(kLink, REG_OPTION_OPEN_LINK, &link), ERROR_SUCCESS);
+  EXPECT_EQ(Mark(link.get()), u"<none>") << "REG_OPTION_OPEN_LINK opens the link itself";
+  char16_t value[128] = {};
+  DWORD type = 0, size = sizeof value - 2;
+  ASSERT_EQ(Reg().RegQueryValueExW(link.get(), u"SymbolicLinkValue", &type,
+                                   reinterpret_cast<BYTE*>(value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_LINK);
+  EXPECT_EQ(std::u16string(value, size / 2), kTargetNt);
+  EXPECT_EQ(Reg().RegEnumKeyW(link.get(), 0, name, 261), ERROR_NO_MORE_ITEMS);
+
+  EXPECT_EQ(Reg().NtDeleteKey(link.get()), STATUS_SUCCESS);
+  link.reset();
+  EXPECT_EQ(Open(kLink, REG_OPTION_OPEN_LINK, &link), ERROR_FILE_NOT_FOUND);
+  UniqueRegKey target;
+  ASSERT_EQ(Open(kTarget, 0, &target), ERROR_SUCCESS);
+  EXPECT_EQ(Mark(target.get()), u"target");
+  EXPECT_EQ(Open(kTarget + u"\\child", 0, &target), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryLinkContract, DeletingTheLinksPathDeletesTheTarget) {
+  MakeLinkAndTarget(false);
+
+  LONG deleted = view_ ? Reg().RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLink.c_str(), view_)
+                       : Reg().RegDeleteKeyW(HKEY_LOCAL_MACHINE, kLink.c_str());
+  EXPECT_EQ(deleted, ERROR_SUCCESS);
+
+  UniqueRegKey key;
+  EXPECT_EQ(Open(kTarget, 0, &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open(kLink, 0, &key), ERROR_FILE_NOT_FOUND) << "the link now points nowhere";
+  ASSERT_EQ(Open(kLink, REG_OPTION_OPEN_LINK, &key), ERROR_SUCCESS) << "but is still there";
+  DWORD type = 0;
+  EXPECT_EQ(Reg().RegQueryValueExW(key.get(), u"SymbolicLinkValue", &type, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_LINK);
+}
+
 }  // namespace
 }  // namespace zp::contract
