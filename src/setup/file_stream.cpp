@@ -14,27 +14,19 @@ constexpr DWORD kPieceBytes = 4194304;
 
 struct ErrnoMapping {
   int error;  // the Windows run-time library's number
-  DWORD win32;
+  LONG win32;
 };
 
 constexpr ErrnoMapping kErrnoMappings[] = {
-    {CRT_ENOENT, 2},       // ERROR_FILE_NOT_FOUND
-    {7, 10},               // E2BIG: ERROR_BAD_ENVIRONMENT
-    {8, 11},               // ENOEXEC: ERROR_BAD_FORMAT
-    {CRT_EBADF, 6},        // ERROR_INVALID_HANDLE
-    {10, 128},             // ECHILD: ERROR_WAIT_NO_CHILDREN
-    {11, 89},              // EAGAIN: ERROR_NO_PROC_SLOTS
-    {12, 8},               // ENOMEM: ERROR_NOT_ENOUGH_MEMORY
-    {CRT_EACCES, 5},       // ERROR_ACCESS_DENIED
-    {CRT_EEXIST, 183},     // ERROR_ALREADY_EXISTS
-    {18, 17},              // EXDEV: ERROR_NOT_SAME_DEVICE
-    {19, 15},              // ENODEV: ERROR_INVALID_DRIVE
-    {20, 3},               // ENOTDIR: ERROR_PATH_NOT_FOUND
-    {CRT_EINVAL, 87},      // ERROR_INVALID_PARAMETER
-    {CRT_EMFILE, 4},       // ERROR_TOO_MANY_OPEN_FILES
-    {CRT_ENOSPC, 112},     // ERROR_DISK_FULL
-    {32, 109},             // EPIPE: ERROR_BROKEN_PIPE
-    {CRT_ENOTEMPTY, 145},  // ERROR_DIR_NOT_EMPTY
+    {CRT_ENOENT, ERROR_FILE_NOT_FOUND},     {CRT_E2BIG, ERROR_BAD_ENVIRONMENT},
+    {CRT_ENOEXEC, ERROR_BAD_FORMAT},        {CRT_EBADF, ERROR_INVALID_HANDLE},
+    {CRT_ECHILD, ERROR_WAIT_NO_CHILDREN},   {CRT_EAGAIN, ERROR_NO_PROC_SLOTS},
+    {CRT_ENOMEM, ERROR_NOT_ENOUGH_MEMORY},  {CRT_EACCES, ERROR_ACCESS_DENIED},
+    {CRT_EEXIST, ERROR_ALREADY_EXISTS},     {CRT_EXDEV, ERROR_NOT_SAME_DEVICE},
+    {CRT_ENODEV, ERROR_INVALID_DRIVE},      {CRT_ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {CRT_EINVAL, ERROR_INVALID_PARAMETER},  {CRT_EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {CRT_ENOSPC, ERROR_DISK_FULL},          {CRT_EPIPE, ERROR_BROKEN_PIPE},
+    {CRT_ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
 };
 
 int CrtOrigin(int origin) {
@@ -50,7 +42,7 @@ int CrtOrigin(int origin) {
 
 DWORD Win32ErrorFromErrno(int error) {
   for (const ErrnoMapping& mapping : kErrnoMappings) {
-    if (mapping.error == error) return mapping.win32;
+    if (mapping.error == error) return static_cast<DWORD>(mapping.win32);
   }
   return static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED);
 }

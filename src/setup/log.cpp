@@ -145,7 +145,7 @@ DWORD TrimLogFile(std::u16string_view path, std::int32_t size, std::int32_t layo
   const std::size_t prefix = layout == 1 ? 42 : 18;
   const std::size_t chars = static_cast<std::size_t>(size) / 2;
   std::unique_ptr<char16_t[]> buffer(new (std::nothrow) char16_t[chars + 1]());
-  if (!buffer) return 8;  // ERROR_NOT_ENOUGH_MEMORY
+  if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
   {
     CUFile file;
     if (!file.OpenRead(path)) return file.lastError;
