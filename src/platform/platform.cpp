@@ -27,5 +27,6 @@ FileSystem& Files() { return Installed(g_platform.files); }
 System& Sys() { return Installed(g_platform.system); }
 Windows& Ui() { return Installed(g_platform.windows); }
 Resources& Res() { return Installed(g_platform.resources); }
+Services& Svc() { return Installed(g_platform.services); }
 
 }  // namespace zp

@@ -66,6 +66,8 @@ class FileSystem {
                                void* out, DWORD outBytes, DWORD* returned) = 0;
   virtual BOOL CloseHandle(HANDLE handle) = 0;
   virtual BOOL SHGetSpecialFolderPathW(char16_t* path, int csidl, BOOL create) = 0;
+  // late (XP x64): the file-system redirection of a 32-bit process on 64-bit Windows.
+  virtual BOOL Wow64EnableWow64FsRedirection(BOOL enable) = 0;
 
   // The run-time library's file descriptors (msvcrt): CRT_O_ flags, CRT_E error numbers.
   virtual int _wopen(const char16_t* path, int flags, int mode) = 0;
@@ -129,6 +131,24 @@ class System {
                                          DWORD reason) = 0;
 };
 
+// The service control manager (Windows NT family).
+class Services {
+ public:
+  virtual ~Services() = default;
+  virtual SC_HANDLE OpenSCManagerW(const char16_t* machine, const char16_t* database,
+                                   DWORD access) = 0;
+  virtual SC_HANDLE OpenServiceW(SC_HANDLE manager, const char16_t* name, DWORD access) = 0;
+  virtual SC_HANDLE CreateServiceW(SC_HANDLE manager, const char16_t* name,
+                                   const char16_t* displayName, DWORD access, DWORD serviceType,
+                                   DWORD startType, DWORD errorControl,
+                                   const char16_t* binaryPath) = 0;
+  virtual BOOL StartServiceW(SC_HANDLE service) = 0;
+  virtual BOOL ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) = 0;
+  virtual BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) = 0;
+  virtual BOOL DeleteService(SC_HANDLE service) = 0;
+  virtual BOOL CloseServiceHandle(SC_HANDLE handle) = 0;
+};
+
 class Windows {
  public:
   virtual ~Windows() = default;
@@ -157,6 +177,7 @@ struct Platform {
   System* system = nullptr;
   Windows* windows = nullptr;
   Resources* resources = nullptr;
+  Services* services = nullptr;
 };
 
 // Installs the backend every facet call goes to; returns the one it replaces.
@@ -167,5 +188,6 @@ FileSystem& Files();
 System& Sys();
 Windows& Ui();
 Resources& Res();
+Services& Svc();
 
 }  // namespace zp

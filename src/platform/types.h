@@ -12,6 +12,7 @@ struct HKEY__;
 struct HWND__;
 struct HINSTANCE__;
 struct HRSRC__;
+struct SC_HANDLE__;
 
 namespace zp {
 
@@ -38,6 +39,7 @@ using HKEY = ::HKEY__*;
 using HWND = ::HWND__*;
 using HMODULE = ::HINSTANCE__*;
 using HRSRC = ::HRSRC__*;
+using SC_HANDLE = ::SC_HANDLE__*;
 using HANDLE = void*;
 using HGLOBAL = void*;
 
@@ -85,6 +87,17 @@ struct FindData {
   DWORD sizeLow = 0;
   char16_t fileName[260] = {};
   char16_t alternateFileName[14] = {};
+};
+
+// SERVICE_STATUS.
+struct ServiceStatus {
+  DWORD serviceType = 0;
+  DWORD currentState = 0;
+  DWORD controlsAccepted = 0;
+  DWORD win32ExitCode = 0;
+  DWORD serviceSpecificExitCode = 0;
+  DWORD checkPoint = 0;
+  DWORD waitHint = 0;
 };
 
 // FILETIME: 100-nanosecond intervals since 1601-01-01 UTC.

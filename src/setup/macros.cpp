@@ -9,6 +9,7 @@
 #include "platform/owners.h"
 #include "setup/paths.h"
 #include "setup/setup_globals.h"
+#include "toolkit/files.h"
 #include "toolkit/registry.h"
 
 namespace zp {
@@ -54,9 +55,8 @@ std::u16string ProgramFiles() {
 }
 
 std::u16string SpecialFolder(int csidl) {
-  char16_t buffer[260] = {};
-  if (!Files().SHGetSpecialFolderPathW(buffer, csidl, FALSE)) return {};
-  return Terminated(buffer, 260);
+  std::u16string folder;
+  return GetSpecialFolder(&folder, csidl) ? folder : std::u16string();
 }
 
 bool KeyOpens(const std::u16string& subKey) {

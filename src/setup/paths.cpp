@@ -28,4 +28,11 @@ std::u16string PathRoot(std::u16string_view path) {
   return result;
 }
 
+std::u16string UpperCase(std::u16string_view text) {
+  std::u16string upper(text);
+  for (char16_t& c : upper)
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c -= 0x20;
+  return upper;
+}
+
 }  // namespace zp

@@ -14,4 +14,7 @@ std::u16string PathJoin(std::u16string_view base, std::u16string_view name);
 // path.
 std::u16string PathRoot(std::u16string_view path);
 
+// The upper-case form the system compares paths and names in (ASCII and Latin-1 letters).
+std::u16string UpperCase(std::u16string_view text);
+
 }  // namespace zp

@@ -4,6 +4,7 @@
 #include "setup/log.h"
 #include "setup/setup_globals.h"
 #include "startup/run_settings.h"
+#include "toolkit/restart_list.h"
 
 namespace zp {
 
@@ -12,6 +13,7 @@ void ResetProcessState() {
   g_setup = SetupGlobalsWin32();
   g_product = ProductSelection();
   g_run = RunSettings();
+  g_restart = RestartLists();
 }
 
 }  // namespace zp

@@ -57,7 +57,7 @@ LONG DeleteEmptyKey(HKEY root, const std::u16string& subKey, RegView view) {
 
 // Deletes root\subKey and what lies below it. Returns the code of the key's own deletion, or of
 // its opening when it does not open (`opened` then false).
-LONG DeleteTree(HKEY root, const std::u16string& subKey, RegView view, bool* opened = nullptr) {
+LONG DeleteKeyTree(HKEY root, const std::u16string& subKey, RegView view, bool* opened = nullptr) {
   UniqueRegKey key;
   // Opened as the link itself when it is one, so that a link is never followed.
   LONG result = Reg().RegOpenKeyExW(root, subKey.c_str(), REG_OPTION_OPEN_LINK,
@@ -77,7 +77,7 @@ LONG DeleteTree(HKEY root, const std::u16string& subKey, RegView view, bool* ope
   while (true) {
     char16_t name[261] = {};
     if (Reg().RegEnumKeyW(key.get(), index, name, 261) != ERROR_SUCCESS) break;
-    if (DeleteTree(key.get(), name, view) == ERROR_SUCCESS) continue;
+    if (DeleteKeyTree(key.get(), name, view) == ERROR_SUCCESS) continue;
     // One that vanished by itself makes room for the next; one still listed here stays.
     char16_t again[261] = {};
     if (Reg().RegEnumKeyW(key.get(), index, again, 261) == ERROR_SUCCESS &&
@@ -91,7 +91,7 @@ LONG DeleteTree(HKEY root, const std::u16string& subKey, RegView view, bool* ope
 bool DeleteTreeInView(HKEY root, std::u16string_view subKey, RegView view) {
   if (subKey.empty()) return false;  // an empty path would name the root itself
   bool opened = false;
-  DeleteTree(root, std::u16string(subKey), view, &opened);
+  DeleteKeyTree(root, std::u16string(subKey), view, &opened);
   return opened;
 }
 

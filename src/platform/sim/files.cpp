@@ -14,7 +14,8 @@ FsNode* FsNode::Child(std::u16string_view name) {
 }
 
 DWORD FsNode::Attributes() const {
-  DWORD result = attributes | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  DWORD result = attributes | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0) |
+                 (reparseTarget.empty() ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
   return result ? result : FILE_ATTRIBUTE_NORMAL;
 }
 
@@ -175,19 +176,26 @@ class SimFileSystem final : public FileSystem {
  public:
   explicit SimFileSystem(Machine::Impl& m) : m_(m) {}
 
+  BOOL Wow64EnableWow64FsRedirection(BOOL enable) override {
+    if (!m_.os().lateExports.count("kernel32.dll!wow64enablewow64fsredirection"))
+      return Fail(ERROR_PROC_NOT_FOUND);
+    m_.redirection = enable != FALSE;
+    return TRUE;
+  }
+
   DWORD GetFileAttributesW(const char16_t* path) override {
     LONG error = 0;
-    if (m_.Injected("GetFileAttributesW", Text(path), &error))
+    if (m_.Injected("GetFileAttributesW", P(path), &error))
       return Fail(error), INVALID_FILE_ATTRIBUTES;
-    FsNode* node = m_.FindFile(Text(path), &error);
+    FsNode* node = m_.FindFile(P(path), &error);
     if (node == nullptr) return Fail(error), INVALID_FILE_ATTRIBUTES;
     return node->Attributes();
   }
 
   BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) override {
     LONG error = 0;
-    if (m_.Injected("SetFileAttributesW", Text(path), &error)) return Fail(error);
-    FsNode* node = m_.FindFile(Text(path), &error);
+    if (m_.Injected("SetFileAttributesW", P(path), &error)) return Fail(error);
+    FsNode* node = m_.FindFile(P(path), &error);
     if (node == nullptr) return Fail(error);
     node->attributes = attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL);
     return TRUE;
@@ -195,8 +203,8 @@ class SimFileSystem final : public FileSystem {
 
   BOOL DeleteFileW(const char16_t* path) override {
     LONG error = 0;
-    if (m_.Injected("DeleteFileW", Text(path), &error)) return Fail(error);
-    FsNode* node = m_.FindFile(Text(path), &error);
+    if (m_.Injected("DeleteFileW", P(path), &error)) return Fail(error);
+    FsNode* node = m_.FindFile(P(path), &error);
     if (node == nullptr) return Fail(error);
     if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
     if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
@@ -206,9 +214,9 @@ class SimFileSystem final : public FileSystem {
 
   BOOL CreateDirectoryW(const char16_t* path) override {
     LONG error = 0;
-    if (m_.Injected("CreateDirectoryW", Text(path), &error)) return Fail(error);
+    if (m_.Injected("CreateDirectoryW", P(path), &error)) return Fail(error);
     std::u16string leaf;
-    FsNode* parent = m_.ParentOf(Text(path), &leaf, &error);
+    FsNode* parent = m_.ParentOf(P(path), &leaf, &error);
     if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
     if (leaf.empty() || parent->Child(leaf)) return Fail(ERROR_ALREADY_EXISTS);
     Add(parent, leaf, true);
@@ -217,8 +225,8 @@ class SimFileSystem final : public FileSystem {
 
   BOOL RemoveDirectoryW(const char16_t* path) override {
     LONG error = 0;
-    if (m_.Injected("RemoveDirectoryW", Text(path), &error)) return Fail(error);
-    FsNode* node = m_.FindFile(Text(path), &error);
+    if (m_.Injected("RemoveDirectoryW", P(path), &error)) return Fail(error);
+    FsNode* node = m_.FindFile(P(path), &error);
     if (node == nullptr) return Fail(error);
     if (!node->folder) return Fail(ERROR_DIRECTORY);
     if (node->parent == nullptr || node->attributes & FILE_ATTRIBUTE_READONLY)
@@ -230,26 +238,22 @@ class SimFileSystem final : public FileSystem {
 
   BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) override {
     LONG error = 0;
-    if (m_.Injected("MoveFileExW", Text(from), &error)) return Fail(error);
+    if (m_.Injected("MoveFileExW", P(from), &error)) return Fail(error);
     if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
       // Windows records the pair for the session manager, also for a file that is missing.
-      const std::u16string key =
-          u"HKLM\\System\\CurrentControlSet\\Control\\Session Manager";
-      std::vector<std::u16string> list = m_.machine.MultiString(key, u"PendingFileRenameOperations");
-      list.push_back(u"\\??\\" + Text(from));
+      // Appended to the value's bytes, so that a long list grows at the cost of its entry.
       std::u16string target;
       if (to != nullptr && *to != 0)
         target = std::u16string(flags & MOVEFILE_REPLACE_EXISTING ? u"!" : u"") + u"\\??\\" + to;
-      list.push_back(target);
-      m_.machine.SetMultiString(key, u"PendingFileRenameOperations", list);
+      m_.AppendPendingOperation(u"\\??\\" + P(from), target);
       return TRUE;
     }
-    FsNode* node = m_.FindFile(Text(from), &error);
+    FsNode* node = m_.FindFile(P(from), &error);
     if (node == nullptr) return Fail(error);
     if (to == nullptr || *to == 0) return Fail(ERROR_INVALID_PARAMETER);
     if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
     std::u16string leaf;
-    FsNode* parent = m_.ParentOf(Text(to), &leaf, &error);
+    FsNode* parent = m_.ParentOf(P(to), &leaf, &error);
     if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
     if (FsNode* existing = parent->Child(leaf)) {
       if (!(flags & MOVEFILE_REPLACE_EXISTING) || existing->folder)
@@ -267,12 +271,12 @@ class SimFileSystem final : public FileSystem {
 
   BOOL CopyFileW(const char16_t* from, const char16_t* to, BOOL failIfExists) override {
     LONG error = 0;
-    if (m_.Injected("CopyFileW", Text(to), &error)) return Fail(error);
-    FsNode* source = m_.FindFile(Text(from), &error);
+    if (m_.Injected("CopyFileW", P(to), &error)) return Fail(error);
+    FsNode* source = m_.FindFile(P(from), &error);
     if (source == nullptr) return Fail(error);
     if (source->folder) return Fail(ERROR_ACCESS_DENIED);
     std::u16string leaf;
-    FsNode* parent = m_.ParentOf(Text(to), &leaf, &error);
+    FsNode* parent = m_.ParentOf(P(to), &leaf, &error);
     if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
     FsNode* target = parent->Child(leaf);
     if (target && failIfExists) return Fail(ERROR_FILE_EXISTS);
@@ -286,7 +290,7 @@ class SimFileSystem final : public FileSystem {
   }
 
   HANDLE FindFirstFileW(const char16_t* pattern, FindData* data) override {
-    std::u16string text = Text(pattern);
+    std::u16string text = P(pattern);
     LONG error = 0;
     std::u16string leaf;
     FsNode* folder = m_.ParentOf(text, &leaf, &error);
@@ -324,7 +328,7 @@ class SimFileSystem final : public FileSystem {
   }
 
   DWORD GetShortPathNameW(const char16_t* path, char16_t* buffer, DWORD bufferChars) override {
-    std::u16string text = Text(path);
+    std::u16string text = P(path);
     char16_t drive;
     std::vector<std::u16string> parts;
     LONG error = 0;
@@ -365,7 +369,7 @@ class SimFileSystem final : public FileSystem {
   DWORD GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
                                  const char16_t* fallback, char16_t* buffer, DWORD bufferChars,
                                  const char16_t* file) override {
-    FsNode* node = m_.FindFile(Text(file));
+    FsNode* node = m_.FindFile(P(file));
     std::vector<IniLine> lines = node ? ParseIni(node->data) : std::vector<IniLine>{};
     if (section == nullptr || key == nullptr) {
       std::u16string list;
@@ -385,8 +389,8 @@ class SimFileSystem final : public FileSystem {
   BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key,
                                   const char16_t* value, const char16_t* file) override {
     LONG error = 0;
-    if (m_.Injected("WritePrivateProfileStringW", Text(file), &error)) return Fail(error);
-    std::u16string path = Text(file);
+    if (m_.Injected("WritePrivateProfileStringW", P(file), &error)) return Fail(error);
+    std::u16string path = P(file);
     FsNode* node = m_.FindFile(path, &error);
     if (node == nullptr) {
       std::u16string leaf;
@@ -564,6 +568,9 @@ class SimFileSystem final : public FileSystem {
   int Errno() override { return m_.crtErrno; }
 
  private:
+  // A path as the process names it, after the file-system redirection of a 32-bit process.
+  std::u16string P(const char16_t* path) const { return m_.Redirect(Text(path)); }
+
   BOOL Fail(LONG error) {
     m_.lastError = static_cast<DWORD>(error);
     return FALSE;
@@ -627,8 +634,66 @@ FsNode* Machine::Impl::FindFile(std::u16string_view path, LONG* error) {
       return nullptr;
     }
     node = child;
+    // A junction on the way leads to its target; the junction itself is the last part only.
+    if (!node->reparseTarget.empty() && i + 1 < parts.size()) {
+      node = JunctionTarget(node);
+      if (node == nullptr) {
+        *error = ERROR_PATH_NOT_FOUND;
+        return nullptr;
+      }
+    }
   }
   return node;
+}
+
+FsNode* Machine::Impl::JunctionTarget(FsNode* junction, int depth) {
+  if (depth > 8) return nullptr;
+  FsNode* target = FindFile(junction->reparseTarget);
+  if (target != nullptr && !target->reparseTarget.empty()) return JunctionTarget(target, depth + 1);
+  return target != nullptr && target->folder ? target : nullptr;
+}
+
+void Machine::Impl::AppendPendingOperation(const std::u16string& from, const std::u16string& to) {
+  RegNode* key =
+      FindPhysical(u"HKLM\\System\\CurrentControlSet\\Control\\Session Manager", true);
+  RegValue* value = key->FindValue(u"PendingFileRenameOperations");
+  if (value == nullptr) {
+    key->values.push_back(RegValue{u"PendingFileRenameOperations", REG_MULTI_SZ, {}});
+    value = &key->values.back();
+  }
+  std::vector<BYTE>& data = value->data;
+  if (data.size() >= 2) data.resize(data.size() - 2);  // the list's final NUL
+  for (const std::u16string* item : {&from, &to}) {
+    for (char16_t c : *item) {
+      data.push_back(static_cast<BYTE>(c & 0xFF));
+      data.push_back(static_cast<BYTE>(c >> 8));
+    }
+    data.insert(data.end(), {0, 0});
+  }
+  data.insert(data.end(), {0, 0});
+}
+
+std::u16string Machine::Impl::Redirect(std::u16string path) const {
+  if (!machine.os_.wow64 || !redirection) return path;
+  auto under = [&](std::u16string_view folder, std::u16string* rest) {
+    std::u16string full = Upper(machine.os_.windowsFolder + u"\\" + std::u16string(folder));
+    std::u16string upper = Upper(path);
+    if (upper.rfind(full, 0) != 0 || (upper.size() > full.size() && upper[full.size()] != u'\\'))
+      return false;
+    *rest = path.substr(full.size());
+    return true;
+  };
+  std::u16string rest;
+  if (under(u"Sysnative", &rest)) return machine.os_.windowsFolder + u"\\system32" + rest;
+  if (!under(u"system32", &rest)) return path;
+  // The folders Windows leaves shared between the two views.
+  for (std::u16string_view exempt : {u"\\DRIVERS\\ETC", u"\\SPOOL", u"\\CATROOT", u"\\CATROOT2",
+                                     u"\\LOGFILES"}) {
+    std::u16string upper = Upper(rest);
+    if (upper.rfind(exempt, 0) == 0 && (upper.size() == exempt.size() || upper[exempt.size()] == u'\\'))
+      return path;
+  }
+  return machine.os_.windowsFolder + u"\\SysWOW64" + rest;
 }
 
 FsNode* Machine::Impl::ParentOf(std::u16string_view path, std::u16string* leaf, LONG* error) {
@@ -646,6 +711,7 @@ FsNode* Machine::Impl::ParentOf(std::u16string_view path, std::u16string* leaf, 
   std::u16string parentPath = std::u16string(1, drive) + u":\\";
   for (size_t i = 0; i + 1 < parts.size(); ++i) parentPath += parts[i] + u"\\";
   FsNode* parent = FindFile(parentPath, error);
+  if (parent != nullptr && !parent->reparseTarget.empty()) parent = JunctionTarget(parent);
   if (parent == nullptr || !parent->folder) {
     *error = ERROR_PATH_NOT_FOUND;
     return nullptr;

@@ -56,6 +56,7 @@ struct FsNode {
   std::string data;
   int openCount = 0;   // opened through the run-time library
   bool lockedByOther = false;
+  std::u16string reparseTarget;  // a junction: the folder it leads to
   std::map<std::u16string, std::unique_ptr<FsNode>> children;  // by upper-case name
   FsNode* Child(std::u16string_view name);
   DWORD Attributes() const;
@@ -118,6 +119,11 @@ struct Machine::Impl {
   FsNode* FindFile(std::u16string_view path, LONG* error = nullptr);
   FsNode* ParentOf(std::u16string_view path, std::u16string* leaf, LONG* error);
   FsNode* MakeFolders(std::u16string_view path);
+  FsNode* JunctionTarget(FsNode* junction, int depth = 0);
+  // A 32-bit process on 64-bit Windows sees system32 as SysWOW64 while redirection is on.
+  bool redirection = true;
+  std::u16string Redirect(std::u16string path) const;
+  void AppendPendingOperation(const std::u16string& from, const std::u16string& to);
   std::u16string GeneratedShortName(FsNode* parent, std::u16string_view name);
   std::unique_ptr<FileSystem> files;
 

@@ -69,6 +69,7 @@ constexpr auto kVistaExports = {"advapi32.dll!regdeletekeyexw"};
 bool IsBaseExport(const std::string& key) {
   static constexpr const char* kBaseExports[] = {
       "advapi32.dll!initiatesystemshutdownw", "user32.dll!exitwindowsex",
+      "shell32.dll!shgetspecialfolderpathw",
       "ntdll.dll!ntdeletekey", "ntdll.dll!rtlntstatustodoserror"};
   for (const char* name : kBaseExports)
     if (key == name) return true;
@@ -377,6 +378,10 @@ void Machine::LockFile(std::u16string_view path, bool locked) {
   if (FsNode* node = impl_->FindFile(path)) node->lockedByOther = locked;
 }
 
+void Machine::AddJunction(std::u16string_view path, std::u16string_view target) {
+  if (FsNode* node = impl_->MakeFolders(path)) node->reparseTarget = std::u16string(target);
+}
+
 void Machine::SetShortName(std::u16string_view path, std::u16string_view shortName) {
   if (FsNode* node = impl_->FindFile(path)) node->shortName = std::u16string(shortName);
 }
@@ -570,6 +575,7 @@ class SimSystem final : public System {
       m_.lastError = static_cast<DWORD>(error);
       return nullptr;
     }
+    if (HMODULE system = SystemModule(upper)) return system;
     for (size_t i = 0; i < m_.libraries.size(); ++i) {
       Machine::Impl::Library& library = m_.libraries[i];
       if (Upper(library.path) != upper || m_.FindFile(library.path) == nullptr) continue;
@@ -581,6 +587,7 @@ class SimSystem final : public System {
     return nullptr;
   }
   BOOL FreeLibrary(HMODULE module) override {
+    if (IsSystemModule(module)) return TRUE;
     Machine::Impl::Library* library = LibraryOf(module);
     if (library == nullptr || library->loadCount == 0) {
       m_.lastError = ERROR_INVALID_HANDLE;
@@ -792,6 +799,20 @@ class SimSystem final : public System {
 
  private:
   static constexpr std::uintptr_t kLibraryBase = 0x10000000;
+
+  // The system libraries are always there, whatever path names them.
+  HMODULE SystemModule(std::u16string upper) {
+    size_t slash = upper.find_last_of(u"\\/");
+    if (slash != std::u16string::npos) upper = upper.substr(slash + 1);
+    if (upper.size() < 4 || upper.substr(upper.size() - 4) != u".DLL") upper += u".DLL";
+    for (size_t i = 0; i < std::size(kSystemModules); ++i)
+      if (upper == kSystemModules[i]) return reinterpret_cast<HMODULE>(0x7C000000 + i * 0x100000);
+    return nullptr;
+  }
+  static bool IsSystemModule(HMODULE module) {
+    auto base = reinterpret_cast<std::uintptr_t>(module);
+    return base >= 0x7C000000 && (base - 0x7C000000) / 0x100000 < std::size(kSystemModules);
+  }
   static constexpr std::pair<std::u16string_view, DWORD> kPrivileges[] = {
       {u"SeBackupPrivilege", 17},
       {u"SeRestorePrivilege", 18},

@@ -121,6 +121,8 @@ class Machine {
   // Held open by another process without delete sharing: deletion gives 32.
   void LockFile(std::u16string_view path, bool locked = true);
   void SetShortName(std::u16string_view path, std::u16string_view shortName);
+  // A junction (a directory reparse point) at `path` leading to the folder `target`.
+  void AddJunction(std::u16string_view path, std::u16string_view target);
   // A special folder (CSIDL) as SHGetSpecialFolderPathW reports it; empty makes the call fail.
   void SetSpecialFolder(int csidl, std::u16string_view path);
   // An environment variable; an empty value removes it.

@@ -144,6 +144,15 @@ class RealFileSystem final : public FileSystem {
   BOOL SHGetSpecialFolderPathW(char16_t* path, int csidl, BOOL create) override {
     return ::SHGetSpecialFolderPathW(nullptr, W(path), csidl, create);
   }
+  BOOL Wow64EnableWow64FsRedirection(BOOL enable) override {
+    using Fn = BOOLEAN(WINAPI*)(BOOLEAN);
+    auto fn = Late<Fn>(L"kernel32.dll", "Wow64EnableWow64FsRedirection");
+    if (!fn) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return FALSE;
+    }
+    return fn(enable ? TRUE : FALSE);
+  }
   int _wopen(const char16_t* path, int flags, int mode) override {
     return ::_wopen(W(path), flags, mode);
   }
