@@ -25,6 +25,15 @@ TEST_F(FilesContract, CreateAndRemoveFolders) {
   EXPECT_EQ(Files().GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST_F(FilesContract, AttributesOfMissingPaths) {
+  // Detection takes any failure but access denied to mean the folder is not there.
+  EXPECT_EQ(Files().GetFileAttributesW(Scratch(u"missing").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Files().GetFileAttributesW(Scratch(u"missing\\deeper").c_str()),
+            INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
 TEST_F(FilesContract, DeleteFileErrors) {
   struct Case {
     const char16_t* path;

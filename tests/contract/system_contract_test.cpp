@@ -58,6 +58,22 @@ TEST_F(SystemContract, VersionAndFolders) {
   EXPECT_EQ(n, length + 3u) << "characters with the terminator";
 }
 
+TEST_F(SystemContract, ExpandEnvironmentStringsKeepsMissingVariables) {
+  // The path macros tell a variable that did not expand by its text coming back unchanged.
+  const std::u16string text = u"%zpNoSuchVariable%\\Bin";
+  char16_t expanded[300] = {};
+  DWORD n = Sys().ExpandEnvironmentStringsW(text.c_str(), expanded, 300);
+  EXPECT_EQ(std::u16string(expanded), text);
+  EXPECT_EQ(n, text.size() + 1) << "characters with the terminator";
+
+  char16_t windows[260];
+  UINT length = Sys().GetWindowsDirectoryW(windows, 260);
+  ASSERT_GT(length, 2u);
+  n = Sys().ExpandEnvironmentStringsW(u"%SystemRoot%\\%zpNoSuchVariable%", expanded, 300);
+  EXPECT_EQ(std::u16string(expanded), std::u16string(windows) + u"\\%zpNoSuchVariable%");
+  EXPECT_EQ(n, length + 20u);
+}
+
 TEST_F(SystemContract, UuidTextIsLowerCaseWithHyphens) {
   Guid first, second;
   ASSERT_EQ(Sys().UuidCreate(&first), RPC_S_OK);
