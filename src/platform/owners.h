@@ -61,4 +61,11 @@ struct FdTraits {
 };
 using UniqueFd = UniqueHandle<int, FdTraits>;
 
+struct ServiceHandleTraits {
+  static SC_HANDLE Invalid() { return nullptr; }
+  static bool IsValid(SC_HANDLE handle) { return handle != nullptr; }
+  static void Close(SC_HANDLE handle) { Svc().CloseServiceHandle(handle); }
+};
+using UniqueServiceHandle = UniqueHandle<SC_HANDLE, ServiceHandleTraits>;
+
 }  // namespace zp

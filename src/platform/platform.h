@@ -116,6 +116,10 @@ class System {
   // RPC_S_OK and the lower-case text with hyphens, or an RPC error.
   virtual LONG UuidToStringW(const Guid* uuid, std::u16string* text) = 0;
 
+  // COM on the calling thread.
+  virtual HRESULT CoInitialize() = 0;
+  virtual void CoUninitialize() = 0;
+
   // The process token and its privileges (one privilege per adjustment).
   virtual BOOL OpenProcessToken(DWORD access, HANDLE* token) = 0;
   virtual BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, Luid* luid) = 0;

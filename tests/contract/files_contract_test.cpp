@@ -221,3 +221,37 @@ TEST_F(FilesContract, RunTimeLibraryFileDescriptors) {
 
 }  // namespace
 }  // namespace zp::contract
+
+namespace zp::contract {
+namespace {
+
+// A 32-bit process on 64-bit Windows sees SysWOW64 where it names system32, until it switches
+// the redirection off; the native driver files are deleted that way.
+TEST_F(Contract, SystemFolderIsRedirectedUntilTheRedirectionIsOff) {
+  BOOL wow64 = FALSE;
+  if (!Sys().IsWow64Process(&wow64) || !wow64) GTEST_SKIP() << "not a 32-bit process on 64-bit Windows";
+  char16_t windows[260] = {};
+  ASSERT_GT(Sys().GetWindowsDirectoryW(windows, 260), 0u);
+  const std::u16string native = std::u16string(windows) + u"\\system32\\zpcontract-native.tmp";
+
+  ASSERT_TRUE(Files().Wow64EnableWow64FsRedirection(FALSE));
+  ASSERT_TRUE(WriteFile(native, "native"));
+  EXPECT_NE(Files().GetFileAttributesW(native.c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(Files().Wow64EnableWow64FsRedirection(TRUE));
+
+  EXPECT_EQ(Files().GetFileAttributesW(native.c_str()), INVALID_FILE_ATTRIBUTES)
+      << "redirected to SysWOW64, where the file is not";
+  EXPECT_NE(Files().GetFileAttributesW((std::u16string(windows) + u"\\Sysnative\\zpcontract-native.tmp").c_str()),
+            INVALID_FILE_ATTRIBUTES) << "Sysnative names the native folder";
+
+  ASSERT_TRUE(Files().Wow64EnableWow64FsRedirection(FALSE));
+  EXPECT_TRUE(Files().DeleteFileW(native.c_str()));
+  ASSERT_TRUE(Files().Wow64EnableWow64FsRedirection(TRUE));
+}
+
+// Junctions inside a product folder are removed as links (the file operations never enter
+// them). Wine cannot create junctions (CreateDirectory + FSCTL_SET_REPARSE_POINT fails with 50),
+// so that behaviour is shown on the simulator only, by the file operations' own tests.
+
+}  // namespace
+}  // namespace zp::contract

@@ -75,6 +75,29 @@ bool Robot::AnswerNextBox(int button, int seconds) {
   return false;
 }
 
+bool Robot::RunScript(const std::vector<int>& script, int seconds, DWORD* exitCode) {
+  const DWORD deadline = GetTickCount() + seconds * 1000u;
+  size_t next = 0;
+  while (static_cast<LONG>(deadline - GetTickCount()) > 0) {
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(process_.hProcess, exitCode);
+      return true;
+    }
+    Search search{process_.dwProcessId, nullptr};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+      int button = next < script.size() ? script[next++]
+                   : GetDlgItem(search.found, IDNO) ? IDNO
+                                                    : IDOK;
+      AnswerNextBox(button, 5);
+      continue;
+    }
+    Sleep(100);
+  }
+  TerminateProcess(process_.hProcess, 99);
+  return false;
+}
+
 bool Robot::WaitForExit(int seconds, DWORD* exitCode) {
   if (WaitForSingleObject(process_.hProcess, seconds * 1000) != WAIT_OBJECT_0) {
     TerminateProcess(process_.hProcess, 99);

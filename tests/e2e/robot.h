@@ -24,6 +24,9 @@ class Robot {
   // Waits up to `seconds` for a visible message box of the program, records it and presses
   // the button `button` (IDYES, IDNO, IDOK...). False when no box came.
   bool AnswerNextBox(int button, int seconds);
+  // Answers every box the program shows until it ends: the next button of `script` for each box,
+  // and No (or OK) for a box beyond the script. False when it did not end in time.
+  bool RunScript(const std::vector<int>& script, int seconds, DWORD* exitCode);
   // Waits for the program to end; false (and the program killed) when it did not in time.
   bool WaitForExit(int seconds, DWORD* exitCode);
 

@@ -490,7 +490,7 @@ class SimFileSystem final : public FileSystem {
 
   int _wopen(const char16_t* path, int flags, int) override {
     LONG error = 0;
-    std::u16string text = Text(path);
+    std::u16string text = P(path);
     if (m_.Injected("_wopen", text, &error)) return CrtFail(error);
     bool write = (flags & (CRT_O_WRONLY | CRT_O_RDWR)) != 0;
     FsNode* node = m_.FindFile(text, &error);

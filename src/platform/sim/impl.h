@@ -29,6 +29,7 @@ struct RegNode {
   std::map<std::u16string, std::unique_ptr<RegNode>> children;  // by upper-case name
   std::vector<RegValue> values;                                  // in creation order
   bool link = false;  // a symbolic link: its "SymbolicLinkValue" names the target
+  REGSAM denied = 0;  // rights its access list refuses (an open asking any of them gets 5)
   RegValue* FindValue(std::u16string_view name);
   RegNode* Child(std::u16string_view name);
   RegNode* AddChild(std::u16string_view name);
@@ -171,9 +172,36 @@ struct Machine::Impl {
   std::uintptr_t nextWindow = 0x20000;
   std::set<std::u16string> enabledPrivileges;  // upper-case names
   std::vector<ShutdownCall> shutdowns;
+  int comInitialized = 0;  // CoInitialize calls not yet undone
+  int comInitializeCalls = 0;
   std::unique_ptr<System> system;
   std::unique_ptr<Windows> windows;
   std::unique_ptr<Resources> resourceFacet;
+
+  // service control manager
+  struct Service {
+    std::u16string name;
+    DWORD type = SERVICE_WIN32_OWN_PROCESS;
+    DWORD state = SERVICE_STOPPED;
+    int stopPendingMs = 0;  // how long a stop stays STOP_PENDING; -1: for ever
+    DWORD stopRequested = 0;  // the tick of the stop request
+    bool markedForDeletion = false;
+    std::u16string binaryPath;
+    DWORD deniedAccess = 0;
+    int handles = 0;
+  };
+  std::map<std::u16string, Service> serviceTable;  // by upper-case name
+  struct ScHandle {
+    std::u16string service;  // upper-case name; empty for a manager handle
+    DWORD access = 0;
+  };
+  std::map<std::uintptr_t, ScHandle> scHandles;
+  std::uintptr_t nextScHandle = 0xC000;
+  std::vector<DWORD> managerOpens;  // the access asked of each OpenSCManagerW
+  // Ends the stops whose time has passed and removes the services marked for deletion that are
+  // stopped and no longer open, with their registry keys.
+  void SettleServices();
+  std::unique_ptr<Services> services;
 };
 
 std::unique_ptr<Registry> MakeRegistry(Machine::Impl& impl);
@@ -181,5 +209,6 @@ std::unique_ptr<FileSystem> MakeFileSystem(Machine::Impl& impl);
 std::unique_ptr<System> MakeSystem(Machine::Impl& impl);
 std::unique_ptr<Windows> MakeWindows(Machine::Impl& impl);
 std::unique_ptr<Resources> MakeResources(Machine::Impl& impl);
+std::unique_ptr<Services> MakeServices(Machine::Impl& impl);
 
 }  // namespace zp::sim

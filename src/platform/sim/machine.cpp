@@ -162,6 +162,7 @@ Machine::Impl::Impl(Machine& m) : machine(m) {
   system = MakeSystem(*this);
   windows = MakeWindows(*this);
   resourceFacet = MakeResources(*this);
+  services = MakeServices(*this);
 }
 
 bool Machine::Impl::Injected(const char* call, std::u16string_view path, LONG* error) {
@@ -231,7 +232,7 @@ Machine::~Machine() {
 
 void Machine::Install() {
   Platform platform{impl_->registry.get(), impl_->files.get(), impl_->system.get(),
-                    impl_->windows.get(), impl_->resourceFacet.get()};
+                    impl_->windows.get(), impl_->resourceFacet.get(), impl_->services.get()};
   Platform previous = InstallPlatform(platform);
   if (!installed_) previous_ = previous;
   installed_ = true;
@@ -298,6 +299,10 @@ void Machine::SetMultiString(std::u16string_view keyPath, std::u16string_view na
 }
 
 void Machine::CreateKey(std::u16string_view keyPath) { impl_->FindPhysical(keyPath, true); }
+
+void Machine::DenyKeyAccess(std::u16string_view keyPath, REGSAM rights) {
+  if (RegNode* node = impl_->FindPhysical(keyPath, true)) node->denied = rights;
+}
 
 bool Machine::KeyExists(std::u16string_view keyPath) const {
   return impl_->FindPhysical(keyPath, false) != nullptr;
@@ -433,6 +438,9 @@ int Machine::ControlSelection(HWND dialog, int id) const {
 }
 
 const std::vector<ShutdownCall>& Machine::shutdowns() const { return impl_->shutdowns; }
+
+int Machine::ComInitializations() const { return impl_->comInitialized; }
+int Machine::ComInitializeCalls() const { return impl_->comInitializeCalls; }
 
 bool Machine::PrivilegeEnabled(std::u16string_view name) const {
   return impl_->enabledPrivileges.count(Upper(name)) > 0;
@@ -740,6 +748,12 @@ class SimSystem final : public System {
     text->assign(buffer, buffer + std::strlen(buffer));
     return RPC_S_OK;
   }
+  HRESULT CoInitialize() override {
+    ++m_.comInitialized;
+    ++m_.comInitializeCalls;
+    return 0;  // S_OK
+  }
+  void CoUninitialize() override { --m_.comInitialized; }
   BOOL OpenProcessToken(DWORD, HANDLE* token) override {
     LONG error;
     if (m_.Injected("OpenProcessToken", {}, &error)) {

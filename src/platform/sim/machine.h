@@ -101,6 +101,8 @@ class Machine {
   void SetMultiString(std::u16string_view keyPath, std::u16string_view name,
                       const std::vector<std::u16string>& items);
   void CreateKey(std::u16string_view keyPath);
+  // The key's access list refuses `rights`: an open asking for any of them gets 5.
+  void DenyKeyAccess(std::u16string_view keyPath, REGSAM rights);
   bool KeyExists(std::u16string_view keyPath) const;
   std::optional<std::vector<BYTE>> Value(std::u16string_view keyPath, std::u16string_view name,
                                          DWORD* type = nullptr) const;
@@ -145,6 +147,9 @@ class Machine {
 
   // ---- shutdown and privileges
   const std::vector<ShutdownCall>& shutdowns() const;
+  // CoInitialize calls not undone by CoUninitialize.
+  int ComInitializations() const;
+  int ComInitializeCalls() const;
   bool PrivilegeEnabled(std::u16string_view name) const;
 
   // ---- clock: wall-clock time in seconds since 1970 (UTC), the local zone's offset, the ticks
@@ -163,6 +168,23 @@ class Machine {
   // How often the DLL is loaded now (LoadLibraryW minus FreeLibrary), and was ever loaded.
   int LibraryLoadCount(std::u16string_view path) const;
   int LibraryLoads(std::u16string_view path) const;
+
+  // ---- services: a service (or driver) entry of the service control manager, with its key
+  // HKLM\System\CurrentControlSet\Services\<name>. A stop keeps it STOP_PENDING for
+  // `stopPendingMs` of simulated time (Sleep advances it; -1: for ever, 0: it stops at once).
+  // A service marked for deletion vanishes once it is stopped and no handle to it is open.
+  void AddService(std::u16string_view name, DWORD type = SERVICE_WIN32_OWN_PROCESS,
+                  DWORD state = SERVICE_STOPPED, int stopPendingMs = 0);
+  void SetServiceStopPending(std::u16string_view name, int stopPendingMs);
+  // OpenServiceW asking for any of `rights` gives ERROR_ACCESS_DENIED (the service's own ACL).
+  void DenyServiceAccess(std::u16string_view name, DWORD rights);
+  bool ServiceExists(std::u16string_view name) const;
+  DWORD ServiceState(std::u16string_view name) const;  // 0 when there is no such service
+  bool ServiceMarkedForDeletion(std::u16string_view name) const;
+  std::u16string ServiceBinaryPath(std::u16string_view name) const;
+  // Service control manager handles open now; the access asked of each OpenSCManagerW, in order.
+  int OpenServiceHandles() const;
+  const std::vector<DWORD>& ServiceManagerOpens() const;
 
   // ---- failure injection: the next `count` calls of `call` (a method name such as
   // "RegOpenKeyExW") whose path contains `pathPart` (any, when empty) fail with `error`.

@@ -164,7 +164,9 @@ class SimRegistry final : public Registry {
     logical.openLink = (options & REG_OPTION_OPEN_LINK) != 0;
     LONG injected;
     if (m_.Injected("RegOpenKeyExW", Text(subKey), &injected)) return injected;
-    if (m_.Find(logical) == nullptr) return ERROR_FILE_NOT_FOUND;
+    RegNode* node = m_.Find(logical);
+    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (node->denied & sam) return ERROR_ACCESS_DENIED;
     *result = m_.NewKeyHandle(std::move(logical));
     return ERROR_SUCCESS;
   }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <rpc.h>
+#include <objbase.h>
 #include <shlobj.h>
 
 #include <errno.h>
@@ -269,6 +270,8 @@ class RealSystem final : public System {
     ::RpcStringFreeW(&raw);
     return RPC_S_OK;
   }
+  HRESULT CoInitialize() override { return ::CoInitialize(nullptr); }
+  void CoUninitialize() override { ::CoUninitialize(); }
   BOOL OpenProcessToken(DWORD access, HANDLE* token) override {
     return ::OpenProcessToken(::GetCurrentProcess(), access, token);
   }
@@ -336,6 +339,34 @@ class RealResources final : public Resources {
   }
 };
 
+class RealServices final : public Services {
+ public:
+  SC_HANDLE OpenSCManagerW(const char16_t* machine, const char16_t* database,
+                           DWORD access) override {
+    return ::OpenSCManagerW(W(machine), W(database), access);
+  }
+  SC_HANDLE OpenServiceW(SC_HANDLE manager, const char16_t* name, DWORD access) override {
+    return ::OpenServiceW(manager, W(name), access);
+  }
+  SC_HANDLE CreateServiceW(SC_HANDLE manager, const char16_t* name, const char16_t* displayName,
+                           DWORD access, DWORD serviceType, DWORD startType, DWORD errorControl,
+                           const char16_t* binaryPath) override {
+    return ::CreateServiceW(manager, W(name), W(displayName), access, serviceType, startType,
+                            errorControl, W(binaryPath), nullptr, nullptr, nullptr, nullptr,
+                            nullptr);
+  }
+  BOOL StartServiceW(SC_HANDLE service) override { return ::StartServiceW(service, 0, nullptr); }
+  BOOL ControlService(SC_HANDLE service, DWORD control, ServiceStatus* status) override {
+    static_assert(sizeof(ServiceStatus) == sizeof(SERVICE_STATUS));
+    return ::ControlService(service, control, reinterpret_cast<SERVICE_STATUS*>(status));
+  }
+  BOOL QueryServiceStatus(SC_HANDLE service, ServiceStatus* status) override {
+    return ::QueryServiceStatus(service, reinterpret_cast<SERVICE_STATUS*>(status));
+  }
+  BOOL DeleteService(SC_HANDLE service) override { return ::DeleteService(service); }
+  BOOL CloseServiceHandle(SC_HANDLE handle) override { return ::CloseServiceHandle(handle); }
+};
+
 }  // namespace
 
 namespace {
@@ -346,10 +377,11 @@ RealFileSystem g_files;
 RealSystem g_system;
 RealWindows g_windows;
 RealResources g_resources;
+RealServices g_services;
 }  // namespace
 
 Platform RealPlatform() {
-  return Platform{&g_registry, &g_files, &g_system, &g_windows, &g_resources};
+  return Platform{&g_registry, &g_files, &g_system, &g_windows, &g_resources, &g_services};
 }
 
 }  // namespace zp::win32

@@ -1,0 +1,15 @@
+// The steps whose removals are not built yet. Each is a named place in the sequences; until its
+// removal is built it leaves the machine as it is and adds no progress line.
+#include "engine/steps.h"
+
+namespace zp {
+
+void RemoveDriversAndFilters() {}
+void UnregisterComponents() {}
+void RemoveScreensaverAndBootScanner() {}
+void RemoveProgramFiles() {}
+void RemoveBrowserPlugins() {}
+void RemoveSidebarGadget() {}
+void RemoveHomeServerAddin() {}
+
+}  // namespace zp
