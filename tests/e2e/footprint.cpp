@@ -43,6 +43,74 @@ Item Service(std::wstring name, std::wstring binary, bool running, Expect expect
   return item;
 }
 
+Item ListEntry(std::wstring path, std::wstring name, std::wstring entry, Expect expect) {
+  Item item = Make(Item::ListEntry, expect, std::move(path));
+  item.root = HKEY_LOCAL_MACHINE;
+  item.value = std::move(name);
+  item.data = std::move(entry);
+  return item;
+}
+
+const wchar_t* kKeyboardClass =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}";
+const wchar_t* kVdd = L"SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers";
+
+// The strings of a REG_MULTI_SZ value; `exists` false when there is no such value.
+std::vector<std::wstring> ReadList(const Item& item, bool* exists) {
+  std::vector<std::wstring> list;
+  *exists = false;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(item.root, item.path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return list;
+  DWORD size = 0;
+  if (RegQueryValueExW(key, item.value.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+    *exists = true;
+    std::wstring data(size / sizeof(wchar_t) + 2, L'\0');
+    RegQueryValueExW(key, item.value.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&data[0]),
+                     &size);
+    for (size_t i = 0; i < size / sizeof(wchar_t) && data[i];) {
+      list.push_back(data.c_str() + i);
+      i += list.back().size() + 1;
+    }
+  }
+  RegCloseKey(key);
+  return list;
+}
+
+bool WriteList(const Item& item, const std::vector<std::wstring>& list) {
+  std::wstring data;
+  for (const std::wstring& entry : list) data += entry + L'\0';
+  data += L'\0';
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(item.root, item.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return false;
+  bool written = RegSetValueExW(key, item.value.c_str(), 0, REG_MULTI_SZ,
+                                reinterpret_cast<const BYTE*>(data.data()),
+                                static_cast<DWORD>(data.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return written;
+}
+
+// A folder of the shell as the system reads it ("Common Desktop", "Common Programs").
+std::wstring ShellFolder(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  DWORD size = sizeof(folder);
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
+                    KEY_READ, &key) == ERROR_SUCCESS) {
+    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size);
+    RegCloseKey(key);
+  }
+  return folder;
+}
+
+bool ListHolds(const std::vector<std::wstring>& list, const std::wstring& entry) {
+  return std::any_of(list.begin(), list.end(), [&](const std::wstring& e) {
+    return Upper(e) == Upper(entry);
+  });
+}
+
 Item FileItem(std::wstring path, Expect expect) { return Make(Item::File, expect, std::move(path)); }
 Item FolderItem(std::wstring path, Expect expect) {
   return Make(Item::Folder, expect, std::move(path));
@@ -68,6 +136,8 @@ std::wstring Describe(const Item& item) {
     case Item::Key: return L"key " + std::wstring(root) + item.path + view;
     case Item::Value: return L"value " + std::wstring(root) + item.path + L"\\" + item.value;
     case Item::File: return L"file " + item.path;
+    case Item::ListEntry:
+      return L"entry " + item.data + L" of " + std::wstring(root) + item.path + L"\\" + item.value;
     case Item::Folder: return L"folder " + item.path;
     case Item::Service: return L"service " + item.path;
   }
@@ -131,6 +201,19 @@ Footprint Gen7ConsumerProduct(const std::wstring& folder, const std::wstring& se
   items.push_back(Service(L"ostrel! Antivirus", service, true, Expect::Removed));
   items.push_back(Service(L"ostrel! Mail Scanner", service, false, Expect::Removed));
   items.push_back(Service(L"ostrel! Firewall", service, false, Expect::Removed));
+  // Its shortcuts in the common folders.
+  const std::wstring desktop = ShellFolder(L"Common Desktop");
+  const std::wstring programs = ShellFolder(L"Common Programs");
+  if (!desktop.empty())
+    items.push_back(FileItem(desktop + L"\\ostrel! Free Antivirus.lnk", Expect::Removed));
+  if (!programs.empty()) {
+    items.push_back(FileItem(programs + L"\\ostrel! Free Antivirus\\ostrel! Free Antivirus.lnk",
+                             Expect::Removed));
+    items.push_back(FolderItem(programs + L"\\ostrel! Free Antivirus", Expect::Removed));
+  }
+  // Its entries in lists shared with others: the drivers step is not built yet.
+  items.push_back(ListEntry(kKeyboardClass, L"UpperFilters", L"zorKbd", Expect::Later));
+  items.push_back(ListEntry(kVdd, L"VDD", folder + L"\\zorMonVd.dll", Expect::Later));
   // Its program folder: the program files step is not built yet.
   items.push_back(FileItem(folder + L"\\OstrelUI.exe", Expect::Later));
   items.push_back(FolderItem(folder, Expect::Later));
@@ -156,6 +239,13 @@ Footprint Collateral(const std::wstring& folder) {
   items.push_back(FileItem(parent + L"\\Common\\shared.dll", Expect::Kept));
   items.push_back(FileItem(parent + L"\\Sibling\\keep.txt", Expect::Kept));
   items.push_back(Key(HKEY_LOCAL_MACHINE, L"Software\\Other Vendor\\Settings", Expect::Kept));
+  items.push_back(Key(HKEY_LOCAL_MACHINE, L"Software\\Other Vendor\\Settings", Expect::Kept,
+                      KEY_WOW64_64KEY));
+  const std::wstring desktop = ShellFolder(L"Common Desktop");
+  if (!desktop.empty()) items.push_back(FileItem(desktop + L"\\Other Tool.lnk", Expect::Kept));
+  items.push_back(ListEntry(kKeyboardClass, L"UpperFilters", L"kbdclass", Expect::Kept));
+  items.push_back(ListEntry(kKeyboardClass, L"UpperFilters", L"otherKbdFilter", Expect::Kept));
+  items.push_back(ListEntry(kVdd, L"VDD", L"C:\\Other\\othervdd.dll", Expect::Kept));
   return others;
 }
 
@@ -181,6 +271,13 @@ bool Plant(const Footprint& footprint, std::wstring* error) {
         break;
       }
       case Item::Folder: planted = CreateFolders(item.path); break;
+      case Item::ListEntry: {
+        bool exists = false;
+        std::vector<std::wstring> list = ReadList(item, &exists);
+        if (!ListHolds(list, item.data)) list.push_back(item.data);
+        planted = WriteList(item, list);
+        break;
+      }
       case Item::File: {
         planted = CreateFolders(item.path.substr(0, item.path.find_last_of(L'\\')));
         HANDLE file = CreateFileW(item.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -234,6 +331,10 @@ State StateOf(const Item& item) {
                          ERROR_SUCCESS;
       RegCloseKey(key);
       return present ? State::Present : State::Absent;
+    }
+    case Item::ListEntry: {
+      bool exists = false;
+      return ListHolds(ReadList(item, &exists), item.data) ? State::Present : State::Absent;
     }
     case Item::File:
     case Item::Folder:
@@ -304,6 +405,14 @@ void CleanUp(const Footprint& footprint) {
         break;
       }
       case Item::File: DeleteFileW(item.path.c_str()); break;
+      case Item::ListEntry: {
+        bool exists = false;
+        std::vector<std::wstring> list = ReadList(item, &exists), kept;
+        for (const std::wstring& entry : list)
+          if (Upper(entry) != Upper(item.data)) kept.push_back(entry);
+        if (exists) WriteList(item, kept);
+        break;
+      }
       case Item::Folder: RemoveDirectoryW(item.path.c_str()); break;
       case Item::Service: {
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);

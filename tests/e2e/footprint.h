@@ -18,13 +18,14 @@ enum class Expect {
 };
 
 struct Item {
-  enum Kind { Key, Value, File, Folder, Service } kind = Key;
+  // ListEntry: one string of a REG_MULTI_SZ value that several programs share.
+  enum Kind { Key, Value, File, Folder, Service, ListEntry } kind = Key;
   Expect expect = Expect::Removed;
   std::wstring path;       // registry key (below root), file or folder, or service name
   HKEY root = nullptr;     // Key and Value
   REGSAM view = 0;         // KEY_WOW64_64KEY or KEY_WOW64_32KEY for a key of one view only
   std::wstring value;      // Value: name; Service: binary path
-  std::wstring data;       // Value: REG_SZ text
+  std::wstring data;       // Value: REG_SZ text; ListEntry: the entry
   bool dword = false;      // Value: a REG_DWORD of `number` instead
   DWORD number = 0;
   bool running = false;    // Service: started when planted
