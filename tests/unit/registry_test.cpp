@@ -18,6 +18,13 @@
 namespace zp {
 namespace {
 
+// A case prints as its name in test listings, not as its bytes.
+template <typename Case>
+  requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name;
+}
+
 using DeleteFn = bool (*)(HKEY, std::u16string_view);
 
 struct Line {
