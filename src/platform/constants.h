@@ -20,6 +20,10 @@ namespace zp {
 inline constexpr unsigned RT_STRING_ID = 6;
 inline const char16_t* const RT_STRING = IntResource(RT_STRING_ID);
 
+// The cursors of LoadCursorW, MAKEINTRESOURCE(32512) and (32514).
+inline const char16_t* const IDC_ARROW = IntResource(32512);
+inline const char16_t* const IDC_WAIT = IntResource(32514);
+
 // True when every handle constant above has the value of <windows.h> (Windows build only).
 bool HandleConstantsMatchWindows();
 

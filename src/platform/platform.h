@@ -162,6 +162,19 @@ class Windows {
   virtual int GetWindowTextW(HWND window, char16_t* buffer, int bufferChars) = 0;
   virtual BOOL SetWindowTextW(HWND window, const char16_t* text) = 0;
   virtual LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  virtual INT_PTR DialogBoxParamW(HMODULE instance, const char16_t* templateName, HWND owner,
+                                  DialogProc procedure, LPARAM parameter) = 0;
+  virtual BOOL EndDialog(HWND dialog, INT_PTR result) = 0;
+  virtual BOOL EnableWindow(HWND window, BOOL enable) = 0;
+  virtual HICON LoadIconW(HMODULE instance, const char16_t* name) = 0;
+  virtual HCURSOR LoadCursorW(HMODULE instance, const char16_t* name) = 0;
+  virtual HCURSOR SetCursor(HCURSOR cursor) = 0;
+  // The folder picker: the chosen item list, or null when cancelled; freed with CoTaskMemFree.
+  virtual void* SHBrowseForFolderW(HWND owner, const char16_t* title, UINT flags,
+                                   BrowseCallback callback, LPARAM data,
+                                   char16_t* displayName) = 0;
+  virtual BOOL SHGetPathFromIDListW(const void* item, char16_t* path) = 0;
+  virtual void CoTaskMemFree(void* memory) = 0;
 };
 
 class Resources {

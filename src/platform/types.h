@@ -13,6 +13,14 @@ struct HWND__;
 struct HINSTANCE__;
 struct HRSRC__;
 struct SC_HANDLE__;
+struct HICON__;
+
+// The calling convention of the Windows API and of the products' exports (callee pops).
+#if defined(_WIN32) && defined(__i386__)
+#define ZP_STDCALL __attribute__((stdcall))
+#else
+#define ZP_STDCALL
+#endif
 
 namespace zp {
 
@@ -34,21 +42,23 @@ using NTSTATUS = LONG;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
+using INT_PTR = std::intptr_t;
+
 
 using HKEY = ::HKEY__*;
 using HWND = ::HWND__*;
 using HMODULE = ::HINSTANCE__*;
 using HRSRC = ::HRSRC__*;
 using SC_HANDLE = ::SC_HANDLE__*;
+using HICON = ::HICON__*;
+using HCURSOR = HICON;  // as <windows.h> has it
+
+// The dialog procedure and the folder picker's callback (CALLBACK: the callee pops).
+using DialogProc = INT_PTR(ZP_STDCALL*)(HWND, UINT, WPARAM, LPARAM);
+using BrowseCallback = int(ZP_STDCALL*)(HWND, UINT, LPARAM, LPARAM);
 using HANDLE = void*;
 using HGLOBAL = void*;
 
-// The calling convention of the Windows API and of the products' exports (callee pops).
-#if defined(_WIN32) && defined(__i386__)
-#define ZP_STDCALL __attribute__((stdcall))
-#else
-#define ZP_STDCALL
-#endif
 
 // A predefined key or a pseudo handle is an integer in a handle's clothes, as in <windows.h>.
 template <typename H>

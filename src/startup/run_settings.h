@@ -12,6 +12,7 @@ struct RunSettings {
   bool forceRestart = false;       // "/forcerestart"
   HWND dialogWindow = nullptr;     // the main dialog; null in a silent run
   std::u16string logPath;          // "/log <path>": the log is appended there at the end
+  bool removalRan = false;         // the dialog's Uninstall button ran a removal
 };
 
 extern RunSettings g_run;

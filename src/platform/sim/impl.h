@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -167,7 +168,22 @@ struct Machine::Impl {
     std::u16string text;
     std::vector<std::u16string> items;
     int selection = -1;
+    bool enabled = true;
   };
+  struct Dialog {
+    DialogProc procedure = nullptr;
+    bool ended = false;
+    INT_PTR result = 0;
+  };
+  std::map<std::uintptr_t, Dialog> dialogs;  // by window handle
+  std::vector<DialogAction> dialogScript;
+  HWND lastDialog = nullptr;
+  std::map<std::uintptr_t, std::vector<std::pair<WPARAM, LPARAM>>> icons;
+  std::deque<std::optional<std::u16string>> pickerAnswers;
+  std::vector<FolderPickerCall> pickers;
+  std::map<std::uintptr_t, std::u16string> itemLists;  // picker results not yet freed
+  std::uintptr_t nextItemList = 0x60000;
+  std::vector<unsigned> cursors;
   std::map<std::uintptr_t, Control> controls;  // by window handle
   std::uintptr_t nextWindow = 0x20000;
   std::set<std::u16string> enabledPrivileges;  // upper-case names

@@ -406,8 +406,27 @@ HWND Machine::AddDialog() {
 
 void Machine::AddControl(HWND dialog, int id) {
   impl_->nextWindow += 0x10;
-  impl_->controls[impl_->nextWindow] = Impl::Control{dialog, id, {}, {}, -1};
+  impl_->controls[impl_->nextWindow] = Impl::Control{dialog, id, {}, {}, -1, true};
 }
+
+void Machine::ScriptDialog(std::vector<DialogAction> actions) {
+  impl_->dialogScript = std::move(actions);
+}
+
+void Machine::AnswerFolderPicker(std::optional<std::u16string> folder) {
+  impl_->pickerAnswers.push_back(std::move(folder));
+}
+
+HWND Machine::LastDialog() const { return impl_->lastDialog; }
+
+std::vector<std::pair<WPARAM, LPARAM>> Machine::IconsSet(HWND window) const {
+  auto it = impl_->icons.find(reinterpret_cast<std::uintptr_t>(window));
+  return it == impl_->icons.end() ? std::vector<std::pair<WPARAM, LPARAM>>() : it->second;
+}
+
+const std::vector<FolderPickerCall>& Machine::folderPickers() const { return impl_->pickers; }
+const std::vector<unsigned>& Machine::cursors() const { return impl_->cursors; }
+int Machine::OpenItemLists() const { return static_cast<int>(impl_->itemLists.size()); }
 
 namespace {
 const Machine::Impl::Control* FindControl(const Machine::Impl& impl, HWND dialog, int id) {
@@ -416,6 +435,11 @@ const Machine::Impl::Control* FindControl(const Machine::Impl& impl, HWND dialog
   return nullptr;
 }
 }  // namespace
+
+bool Machine::ControlEnabled(HWND dialog, int id) const {
+  const Impl::Control* control = FindControl(*impl_, dialog, id);
+  return control != nullptr && control->enabled;
+}
 
 std::u16string Machine::ControlText(HWND dialog, int id) const {
   const Impl::Control* control = FindControl(*impl_, dialog, id);
@@ -872,6 +896,104 @@ class SimWindows final : public Windows {
     m_.messageBoxes.push_back(MessageBoxCall{owner, Text(text), Text(caption), type, answer});
     return answer;
   }
+  INT_PTR DialogBoxParamW(HMODULE, const char16_t* templateName, HWND, DialogProc procedure,
+                          LPARAM parameter) override {
+    // Template 102, the program's one dialog, with its controls.
+    if (!IsIntResource(templateName) || reinterpret_cast<std::uintptr_t>(templateName) != 102) {
+      m_.lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
+      return -1;
+    }
+    HWND dialog = m_.machine.AddDialog();
+    for (int id : {1005, 1004, 1008, 1000, 1003, 8, 1006, 1007}) m_.machine.AddControl(dialog, id);
+    m_.dialogs[reinterpret_cast<std::uintptr_t>(dialog)] = Machine::Impl::Dialog{procedure};
+    m_.lastDialog = dialog;
+    Machine::Impl::Dialog& state = m_.dialogs[reinterpret_cast<std::uintptr_t>(dialog)];
+    procedure(dialog, WM_INITDIALOG, 0, parameter);
+    std::vector<DialogAction> script = std::move(m_.dialogScript);
+    m_.dialogScript.clear();
+    for (const DialogAction& action : script) {
+      if (state.ended) break;
+      HWND control = GetDlgItem(dialog, action.id);
+      Machine::Impl::Control* target = control ? ControlOf(control) : nullptr;
+      switch (action.kind) {
+        case DialogAction::Select:
+          if (target == nullptr || !target->enabled) break;
+          SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(action.index), 0);
+          procedure(dialog, WM_COMMAND, (CBN_SELCHANGE << 16) | static_cast<WPARAM>(action.id),
+                    reinterpret_cast<LPARAM>(control));
+          break;
+        case DialogAction::Type:
+          if (target != nullptr && target->enabled) target->text = action.text;
+          break;
+        case DialogAction::Press:
+          if (target == nullptr || !target->enabled) break;
+          procedure(dialog, WM_COMMAND, (BN_CLICKED << 16) | static_cast<WPARAM>(action.id),
+                    reinterpret_cast<LPARAM>(control));
+          break;
+        case DialogAction::Close: procedure(dialog, WM_CLOSE, 0, 0); break;
+      }
+    }
+    if (!state.ended) procedure(dialog, WM_CLOSE, 0, 0);  // the user closes the window
+    return state.ended ? state.result : -1;
+  }
+  BOOL EndDialog(HWND dialog, INT_PTR result) override {
+    auto it = m_.dialogs.find(reinterpret_cast<std::uintptr_t>(dialog));
+    if (it == m_.dialogs.end()) return FALSE;
+    it->second.ended = true;
+    it->second.result = result;
+    return TRUE;
+  }
+  BOOL EnableWindow(HWND window, BOOL enable) override {
+    Machine::Impl::Control* control = ControlOf(window);
+    if (control == nullptr) return FALSE;
+    bool wasDisabled = !control->enabled;
+    control->enabled = enable != FALSE;
+    return wasDisabled ? TRUE : FALSE;
+  }
+  HICON LoadIconW(HMODULE, const char16_t* name) override {
+    return reinterpret_cast<HICON>(0x30000 + reinterpret_cast<std::uintptr_t>(name));
+  }
+  HCURSOR LoadCursorW(HMODULE, const char16_t* name) override {
+    return reinterpret_cast<HCURSOR>(0x40000 + reinterpret_cast<std::uintptr_t>(name));
+  }
+  HCURSOR SetCursor(HCURSOR cursor) override {
+    HCURSOR previous = current_;
+    current_ = cursor;
+    m_.cursors.push_back(static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(cursor) - 0x40000));
+    return previous;
+  }
+  void* SHBrowseForFolderW(HWND owner, const char16_t* title, UINT, BrowseCallback callback,
+                           LPARAM data, char16_t* displayName) override {
+    m_.pickers.push_back(FolderPickerCall{owner, Text(title), {}, {}, false});
+    HWND picker = m_.machine.AddDialog();
+    m_.machine.AddControl(picker, 0);  // the picker window itself, for its caption
+    HWND self = GetDlgItem(picker, 0);
+    if (callback) callback(self, BFFM_INITIALIZED, 0, data);
+    m_.pickers.back().caption = ControlOf(self)->text;
+    std::optional<std::u16string> answer;
+    if (!m_.pickerAnswers.empty()) {
+      answer = m_.pickerAnswers.front();
+      m_.pickerAnswers.pop_front();
+    }
+    if (!answer) return nullptr;
+    std::uintptr_t item = m_.nextItemList += 0x10;
+    m_.itemLists[item] = *answer;
+    if (callback) callback(self, BFFM_SELCHANGED, static_cast<LPARAM>(item), data);
+    std::u16string name = answer->substr(answer->find_last_of(u'\\') + 1).substr(0, 259);
+    std::copy(name.begin(), name.end(), displayName);
+    displayName[name.size()] = 0;
+    return reinterpret_cast<void*>(item);
+  }
+  BOOL SHGetPathFromIDListW(const void* item, char16_t* path) override {
+    auto it = m_.itemLists.find(reinterpret_cast<std::uintptr_t>(item));
+    if (it == m_.itemLists.end() || it->second.size() >= 260) return FALSE;
+    std::copy(it->second.begin(), it->second.end(), path);
+    path[it->second.size()] = 0;
+    return TRUE;
+  }
+  void CoTaskMemFree(void* memory) override {
+    m_.itemLists.erase(reinterpret_cast<std::uintptr_t>(memory));
+  }
   HWND GetDlgItem(HWND dialog, int id) override {
     for (const auto& [handle, control] : m_.controls)
       if (control.dialog == dialog && control.id == id) return reinterpret_cast<HWND>(handle);
@@ -893,6 +1015,14 @@ class SimWindows final : public Windows {
     return TRUE;
   }
   LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    auto dialog = m_.dialogs.find(reinterpret_cast<std::uintptr_t>(window));
+    if (dialog != m_.dialogs.end()) {
+      if (message == WM_SETICON) {
+        m_.icons[dialog->first].emplace_back(wParam, lParam);
+        return 0;
+      }
+      return dialog->second.procedure(window, message, wParam, lParam);
+    }
     Machine::Impl::Control* control = ControlOf(window);
     if (control == nullptr) return 0;
     auto& items = control->items;
@@ -910,10 +1040,19 @@ class SimWindows final : public Windows {
       case CB_SETCURSEL:
         if (index >= items.size()) {
           control->selection = -1;
+          control->text.clear();
           return CB_ERR;
         }
         control->selection = static_cast<int>(index);
+        control->text = items[index];  // a drop-down list's text is its selected entry
         return control->selection;
+      case BFFM_SETSELECTIONW:
+        if (!m_.pickers.empty())
+          m_.pickers.back().selection = Text(reinterpret_cast<const char16_t*>(lParam));
+        return 0;
+      case BFFM_ENABLEOK:
+        if (!m_.pickers.empty()) m_.pickers.back().okEnabled = lParam != 0;
+        return 0;
       case CB_GETLBTEXTLEN:
         return index < items.size() ? static_cast<LRESULT>(items[index].size()) : CB_ERR;
       case CB_GETLBTEXT: {
@@ -928,6 +1067,8 @@ class SimWindows final : public Windows {
   }
 
  private:
+  HCURSOR current_ = nullptr;
+
   Machine::Impl::Control* ControlOf(HWND window) {
     auto it = m_.controls.find(reinterpret_cast<std::uintptr_t>(window));
     if (it == m_.controls.end()) {

@@ -73,6 +73,29 @@ struct ShutdownCall {
 using DeviceHandler =
     std::function<bool(DWORD code, std::span<const BYTE> in, std::vector<BYTE>* out)>;
 
+// What the user does in a dialog the program shows (DialogBoxParamW), in order; when the script
+// ends the user closes the window.
+struct DialogAction {
+  enum Kind { Select, Type, Press, Close } kind;
+  int id = 0;           // the control (Select: the combo box)
+  int index = 0;        // Select: the entry
+  std::u16string text;  // Type: the text
+
+  static DialogAction SelectEntry(int id, int index) { return {Select, id, index, {}}; }
+  static DialogAction TypeText(int id, std::u16string text) { return {Type, id, 0, std::move(text)}; }
+  static DialogAction PressButton(int id) { return {Press, id, 0, {}}; }
+  static DialogAction CloseWindow() { return {Close, 0, 0, {}}; }
+};
+
+// One use of the folder picker.
+struct FolderPickerCall {
+  HWND owner = nullptr;
+  std::u16string prompt;
+  std::u16string caption;    // set by the program when the picker opened
+  std::u16string selection;  // where the program opened it; empty when it did not say
+  bool okEnabled = false;    // the last BFFM_ENABLEOK
+};
+
 struct StringResource {
   LANGID language;
   WORD id;
@@ -144,6 +167,20 @@ class Machine {
   void SetControlText(HWND dialog, int id, std::u16string_view text);
   std::vector<std::u16string> ControlItems(HWND dialog, int id) const;
   int ControlSelection(HWND dialog, int id) const;
+
+  // The user's actions in the next dialog, and the folder the picker's user confirms (none:
+  // cancelled), one per use.
+  void ScriptDialog(std::vector<DialogAction> actions);
+  void AnswerFolderPicker(std::optional<std::u16string> folder);
+  HWND LastDialog() const;
+  bool ControlEnabled(HWND dialog, int id) const;
+  // WM_SETICON received by a window: (which, icon), in order.
+  std::vector<std::pair<WPARAM, LPARAM>> IconsSet(HWND window) const;
+  const std::vector<FolderPickerCall>& folderPickers() const;
+  // The cursors set with SetCursor, in order, as the names LoadCursorW was given (32512 arrow,
+  // 32514 wait); item lists of the picker not yet freed.
+  const std::vector<unsigned>& cursors() const;
+  int OpenItemLists() const;
 
   // ---- shutdown and privileges
   const std::vector<ShutdownCall>& shutdowns() const;

@@ -322,6 +322,35 @@ class RealWindows final : public Windows {
   LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
     return ::SendMessageW(window, message, wParam, lParam);
   }
+  INT_PTR DialogBoxParamW(HMODULE instance, const char16_t* templateName, HWND owner,
+                          DialogProc procedure, LPARAM parameter) override {
+    return ::DialogBoxParamW(instance, W(templateName), owner,
+                             reinterpret_cast<DLGPROC>(procedure), parameter);
+  }
+  BOOL EndDialog(HWND dialog, INT_PTR result) override { return ::EndDialog(dialog, result); }
+  BOOL EnableWindow(HWND window, BOOL enable) override { return ::EnableWindow(window, enable); }
+  HICON LoadIconW(HMODULE instance, const char16_t* name) override {
+    return ::LoadIconW(instance, W(name));
+  }
+  HCURSOR LoadCursorW(HMODULE instance, const char16_t* name) override {
+    return ::LoadCursorW(instance, W(name));
+  }
+  HCURSOR SetCursor(HCURSOR cursor) override { return ::SetCursor(cursor); }
+  void* SHBrowseForFolderW(HWND owner, const char16_t* title, UINT flags,
+                           BrowseCallback callback, LPARAM data, char16_t* displayName) override {
+    BROWSEINFOW info{};
+    info.hwndOwner = owner;
+    info.pszDisplayName = W(displayName);
+    info.lpszTitle = W(title);
+    info.ulFlags = flags;
+    info.lpfn = reinterpret_cast<BFFCALLBACK>(callback);
+    info.lParam = data;
+    return ::SHBrowseForFolderW(&info);
+  }
+  BOOL SHGetPathFromIDListW(const void* item, char16_t* path) override {
+    return ::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(item), W(path));
+  }
+  void CoTaskMemFree(void* memory) override { ::CoTaskMemFree(memory); }
 };
 
 class RealResources final : public Resources {
