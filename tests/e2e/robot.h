@@ -31,6 +31,7 @@ class Robot {
   bool WaitForExit(int seconds, DWORD* exitCode);
 
   const std::vector<SeenBox>& seen() const { return seen_; }
+  DWORD processId() const { return process_.dwProcessId; }
 
  private:
   PROCESS_INFORMATION process_{};
