@@ -7,7 +7,6 @@ namespace zp {
 void RemoveDriversAndFilters() {}
 void UnregisterComponents() {}
 void RemoveScreensaverAndBootScanner() {}
-void RemoveProgramFiles() {}
 void RemoveBrowserPlugins() {}
 void RemoveSidebarGadget() {}
 void RemoveHomeServerAddin() {}

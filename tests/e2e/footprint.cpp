@@ -214,9 +214,9 @@ Footprint Gen7ConsumerProduct(const std::wstring& folder, const std::wstring& se
   // Its entries in lists shared with others: the drivers step is not built yet.
   items.push_back(ListEntry(kKeyboardClass, L"UpperFilters", L"zorKbd", Expect::Later));
   items.push_back(ListEntry(kVdd, L"VDD", folder + L"\\zorMonVd.dll", Expect::Later));
-  // Its program folder: the program files step is not built yet.
-  items.push_back(FileItem(folder + L"\\OstrelUI.exe", Expect::Later));
-  items.push_back(FolderItem(folder, Expect::Later));
+  // Its program folder.
+  items.push_back(FileItem(folder + L"\\OstrelUI.exe", Expect::Removed));
+  items.push_back(FolderItem(folder, Expect::Removed));
   return product;
 }
 

@@ -116,7 +116,7 @@ TEST_F(MainDialog, TheFolderPickerOpensAtTheFolderAndReplacesTheField) {
 }
 
 TEST_F(MainDialog, UninstallTakesTheControlsRunsAndAsksTwice) {
-  machine_.AnswerMessageBoxes({IDNO, IDNO});
+  machine_.AnswerMessageBoxes({IDNO, IDNO, IDNO});  // keep D:\Ostrel; no restart, twice
   HWND dialog = Show({sim::DialogAction::TypeText(IDC_FOLDER, u"D:\\Ostrel"),
                       sim::DialogAction::PressButton(IDC_UNINSTALL),
                       sim::DialogAction::PressButton(IDC_UNINSTALL),  // disabled: nothing happens
@@ -130,8 +130,11 @@ TEST_F(MainDialog, UninstallTakesTheControlsRunsAndAsksTwice) {
     EXPECT_FALSE(machine_.ControlEnabled(dialog, id)) << id;
   EXPECT_TRUE(machine_.ControlEnabled(dialog, IDC_PRODUCT));
   EXPECT_EQ(machine_.cursors(), (std::vector<unsigned>{32514, 32512}));
-  EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{kQuestion, kQuestion}))
-      << "at the end of the run and again on close";
+  ASSERT_EQ(BoxTexts().size(), 3u);
+  EXPECT_EQ(BoxTexts()[0].find(u"Are you sure that entered path contains"), 0u)
+      << "a folder that is not the default place is confirmed first";
+  EXPECT_EQ(BoxTexts()[1], kQuestion) << "at the end of the run";
+  EXPECT_EQ(BoxTexts()[2], kQuestion) << "and again on close";
   for (const sim::MessageBoxCall& box : machine_.messageBoxes()) EXPECT_EQ(box.owner, dialog);
   EXPECT_TRUE(machine_.shutdowns().empty());
 }
