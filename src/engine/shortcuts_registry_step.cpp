@@ -79,15 +79,15 @@ const ProductKey kFixedKeys[] = {
                          u"ShellIconOverlayIdentifiers\\00ostrel"},
 };
 
-// The main key's deletion decides the step: a key that is gone (now or before) is success; one
-// that is there but cannot be opened is the failure it reports.
+// The main key's deletion decides the step: success means the key is gone afterwards, deleted
+// now or absent already; otherwise the error of the failed open or deletion.
 LONG FinalDeletion(std::u16string_view key) {
-  if (DeleteRegTree(HKEY_LOCAL_MACHINE, key)) return ERROR_SUCCESS;
+  if (key.empty()) return ERROR_SUCCESS;  // no key named: nothing is left behind
+  DeleteRegTree(HKEY_LOCAL_MACHINE, key);
   std::u16string path(key);
   UniqueRegKey probe;
   LONG opened = Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, probe.put());
-  if (opened == ERROR_FILE_NOT_FOUND || opened == ERROR_PATH_NOT_FOUND || path.empty())
-    return ERROR_SUCCESS;
+  if (opened == ERROR_FILE_NOT_FOUND || opened == ERROR_PATH_NOT_FOUND) return ERROR_SUCCESS;
   return opened == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : opened;
 }
 

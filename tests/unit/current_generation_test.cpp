@@ -132,6 +132,32 @@ TEST_F(CurrentGeneration, ASilentRunThatFailedEndsWithExitCodeTwo) {
   EXPECT_TRUE(machine.shutdowns().empty());
 }
 
+TEST_F(CurrentGeneration, RegistryStepSucceedsWhenTheMainKeyIsGone) {
+  struct Case {
+    const char* name;
+    std::int32_t generation;
+    bool gen5Key, currentKey, undeletable;
+    LONG result;
+  };
+  const Case cases[] = {
+      {"generation 5 with its key", 5, true, false, false, ERROR_SUCCESS},
+      {"generation 6, the key went with the fixed keys", 6, false, true, false, ERROR_SUCCESS},
+      {"generation 7 on a clean machine", 7, false, false, false, ERROR_SUCCESS},
+      {"a sub-key that cannot be deleted", 5, true, false, true, ERROR_ACCESS_DENIED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProcessState();
+    Start();
+    g_product.detectedGeneration = c.generation;
+    if (c.gen5Key) machine_->SetString(kGen5Key, u"ProgramFolder", u"C:\\P");
+    if (c.currentKey) machine_->SetString(u"HKLM\\Software\\OSTREL Software\\Ostrel", u"Version", u"6.0");
+    if (c.undeletable) machine_->DenyKeyAccess(std::u16string(kGen5Key) + u"\\Locked", 0x10000);
+    EXPECT_EQ(RemoveRegistryEntries(), c.result);
+    EXPECT_EQ(machine_->KeyExists(kGen5Key), c.undeletable);
+  }
+}
+
 TEST_F(CurrentGeneration, SecurityCenterOnlyFromWindowsXpOn) {
   for (bool xp : {false, true}) {
     ResetProcessState();
