@@ -91,6 +91,10 @@ class System {
   virtual int GetSystemMetrics(int index) = 0;
   virtual UINT SetErrorMode(UINT mode) = 0;
   virtual HMODULE GetModuleHandleW(const char16_t* name) = 0;
+  // Runs `function(context)` under a structured exception frame: false, and the exception's
+  // code, when the code called raised one (an access violation in a removed product's DLL).
+  // Works on every supported Windows (no vectored handlers, which Windows 2000 lacks).
+  virtual bool CallGuarded(void (*function)(void*), void* context, DWORD* exceptionCode) = 0;
   virtual HMODULE LoadLibraryW(const char16_t* path) = 0;
   virtual BOOL FreeLibrary(HMODULE module) = 0;
   // Non-null when the module exports the function.

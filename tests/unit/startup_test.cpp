@@ -188,6 +188,13 @@ unsigned long ZP_STDCALL FakeTavlinkUninstall(unsigned long a, unsigned long b, 
   return 0;
 }
 
+unsigned long ZP_STDCALL CrashingTavlinkUninstall(unsigned long, unsigned long, unsigned long,
+                                                  unsigned long* result) {
+  ++g_tavlink.calls;
+  *result = 0x20000000;  // set before the crash: it must not count
+  throw sim::StructuredException{0xC0000005};
+}
+
 constexpr const char16_t* kGen4Folder = u"C:\\Program Files\\Keswin Software\\Ostrel4";
 constexpr const char16_t* kTavlink = u"C:\\Program Files\\Keswin Software\\Ostrel4\\Setup\\Tavlink.dll";
 
@@ -201,6 +208,22 @@ struct ForcedCase {
   std::vector<std::u16string> boxes;
   int calls;
 };
+
+TEST_F(StartupTest, ACrashInsideTheSetupLibraryIsCaughtAndLogged) {
+  g_tavlink = TavlinkCall{};
+  machine_.SetString(u"HKLM\\Software\\Keswin Software\\Ostrel\\4.0", u"Ostrel4ProgramFolder",
+                     kGen4Folder);
+  machine_.AddLibrary(kTavlink, {{"tavlinkUninstallProgram",
+                                  reinterpret_cast<const void*>(&CrashingTavlinkUninstall)}});
+  EXPECT_EQ(Run(u"/silent /forceuninstallpro"), kExitSuccess);
+  EXPECT_EQ(g_tavlink.calls, 1);
+  EXPECT_TRUE(machine_.messageBoxes().empty()) << "the crashed call's result asks for nothing";
+  EXPECT_EQ(machine_.LibraryLoadCount(kTavlink), 0);
+  bool logged = false;
+  for (const LogEntry& entry : g_log.entries)
+    logged = logged || entry.text == u"Exception 0xC0000005 in tavlinkUninstallProgram";
+  EXPECT_TRUE(logged);
+}
 
 TEST_F(StartupTest, ForcedUninstallThroughTheSetupLibrary) {
   const std::u16string recommendation = kSafeModeRecommendation;

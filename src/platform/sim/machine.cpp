@@ -600,6 +600,15 @@ class SimSystem final : public System {
     return index == SM_CLEANBOOT ? (m_.os().safeMode ? 1 : 0) : 0;
   }
   UINT SetErrorMode(UINT mode) override { return std::exchange(errorMode_, mode); }
+  bool CallGuarded(void (*function)(void*), void* context, DWORD* exceptionCode) override {
+    try {
+      function(context);
+      return true;
+    } catch (const StructuredException& exception) {
+      if (exceptionCode) *exceptionCode = exception.code;
+      return false;
+    }
+  }
   HMODULE LoadLibraryW(const char16_t* path) override {
     std::u16string upper = Upper(Text(path));
     LONG error;

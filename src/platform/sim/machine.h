@@ -96,6 +96,12 @@ struct FolderPickerCall {
   bool okEnabled = false;    // the last BFFM_ENABLEOK
 };
 
+// Thrown by a test's stand-in export to play a structured exception (an access violation) inside
+// the products' code; CallGuarded catches it as Windows would.
+struct StructuredException {
+  DWORD code;
+};
+
 struct StringResource {
   LANGID language;
   WORD id;

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <errno.h>
+#include <setjmp.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -167,8 +168,48 @@ class RealFileSystem final : public FileSystem {
   int Errno() override { return errno; }
 };
 
+// An exception registration on the FS:[0] chain whose handler returns to a setjmp point.
+struct GuardFrame {
+  GuardFrame* next;
+  void* handler;
+  jmp_buf resume;
+  DWORD code;
+};
+
+extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, void* frame,
+                                                     CONTEXT*, void*) {
+  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
+    return ExceptionContinueSearch;
+  auto* guard = static_cast<GuardFrame*>(frame);
+  guard->code = record->ExceptionCode;
+  longjmp(guard->resume, 1);
+}
+
+GuardFrame* ChainHead() {
+  GuardFrame* head;
+  asm volatile("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
+
+void SetChainHead(GuardFrame* head) { asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
+
 class RealSystem final : public System {
  public:
+  bool CallGuarded(void (*function)(void*), void* context, DWORD* exceptionCode) override {
+    GuardFrame guard{};
+    guard.handler = reinterpret_cast<void*>(&GuardHandler);
+    GuardFrame* volatile before = ChainHead();
+    guard.next = before;
+    if (setjmp(guard.resume) == 0) {
+      SetChainHead(&guard);
+      function(context);
+      SetChainHead(before);
+      return true;
+    }
+    SetChainHead(before);
+    if (exceptionCode) *exceptionCode = guard.code;
+    return false;
+  }
   DWORD GetLastError() override { return ::GetLastError(); }
   void SetLastError(DWORD code) override { ::SetLastError(code); }
   BOOL GetVersionExW(OsVersionInfo* info) override {

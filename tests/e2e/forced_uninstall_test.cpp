@@ -1,0 +1,90 @@
+// The forced uninstall through the generation-4 product's own setup library, under Wine: the
+// export is called with 0, 0, 1 and a result preset to 0; its restart request is honoured; a
+// crash inside it does not end the run.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "robot.h"
+
+namespace zp::e2e {
+namespace {
+
+constexpr int kRunSeconds = 300;
+const wchar_t* kGen4Key = L"Software\\Keswin Software\\Ostrel\\4.0";
+const std::wstring kProductFolder = L"C:\\zpgen4";
+
+std::string ReadAll(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
+std::wstring Utf16(const std::string& bytes) {
+  std::wstring text(bytes.size() / 2, L'\0');
+  memcpy(&text[0], bytes.data(), text.size() * 2);
+  return text;
+}
+
+class ForcedUninstall : public ::testing::Test {
+ protected:
+  void Plant(const wchar_t* library) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGen4Key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, L"Ostrel4ProgramFolder", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(kProductFolder.c_str()),
+                   static_cast<DWORD>((kProductFolder.size() + 1) * 2));
+    RegCloseKey(key);
+    CreateDirectoryW(kProductFolder.c_str(), nullptr);
+    CreateDirectoryW((kProductFolder + L"\\Setup").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((OwnFolder() + library).c_str(),
+                          (kProductFolder + L"\\Setup\\Tavlink.dll").c_str(), FALSE));
+    DeleteFileW((OwnFolder() + L"tavlink-calls.txt").c_str());
+  }
+  void TearDown() override {
+    DeleteFileW((kProductFolder + L"\\Setup\\Tavlink.dll").c_str());
+    RemoveDirectoryW((kProductFolder + L"\\Setup").c_str());
+    RemoveDirectoryW(kProductFolder.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kGen4Key);
+  }
+};
+
+TEST_F(ForcedUninstall, TheLibraryIsCalledAndItsRestartRequestAsked) {
+  Plant(L"zp_tavlink_ok.dll");
+  Robot robot;
+  ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" /silent /forceuninstallpro"));
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(robot.RunScript({IDNO}, kRunSeconds, &exitCode));
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(ReadAll(OwnFolder() + L"tavlink-calls.txt"), "0 0 1 preset 0\n");
+  ASSERT_EQ(robot.seen().size(), 1u) << "no Safe Mode question on this path, only the restart one";
+  EXPECT_EQ(robot.seen()[0].caption, L"ostrel! Antivirus Uninstall");
+  EXPECT_NE(robot.seen()[0].text.find(L"Do you wish to restart now?"), std::wstring::npos);
+}
+
+TEST_F(ForcedUninstall, ACrashInsideTheLibraryDoesNotEndTheRun) {
+  Plant(L"zp_tavlink_crash.dll");
+  const std::wstring log = OwnFolder() + L"forced.log";
+  DeleteFileW(log.c_str());
+  Robot robot;
+  ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" /verysilent /forceuninstallpro /log \"" +
+                          log + L"\""));
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(robot.RunScript({}, kRunSeconds, &exitCode));
+  EXPECT_EQ(exitCode, 0u) << "the program ended normally";
+  EXPECT_EQ(ReadAll(OwnFolder() + L"tavlink-calls.txt"), "0 0 1 preset 0\n");
+  EXPECT_TRUE(robot.seen().empty());
+  std::wstring text = Utf16(ReadAll(log));
+  EXPECT_NE(text.find(L"Exception 0xC0000005 in tavlinkUninstallProgram"), std::wstring::npos);
+}
+
+}  // namespace
+}  // namespace zp::e2e
