@@ -197,6 +197,13 @@ Footprint Gen7ConsumerProduct(const std::wstring& folder, const std::wstring& se
   items.push_back(Key(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.ostrellic", Expect::Removed));
   items.push_back(Value(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                         L"ostrel", L"\"" + folder + L"\\OstrelUI.exe\" /tray", Expect::Removed));
+  // Its shell registrations: the context menu (64-bit Explorer's view) and the App Paths entry
+  // of its old user interface.
+  items.push_back(Key(HKEY_LOCAL_MACHINE, L"Software\\Classes\\*\\shellex\\ContextMenuHandlers\\ostrel",
+                      Expect::Removed, KEY_WOW64_64KEY));
+  items.push_back(Value(HKEY_LOCAL_MACHINE,
+                        L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\zohOstrel.exe",
+                        L"Path", folder, Expect::Removed));
   // Its services: the antivirus runs and is stopped first; the others are stopped.
   items.push_back(Service(L"ostrel! Antivirus", service, true, Expect::Removed));
   items.push_back(Service(L"ostrel! Mail Scanner", service, false, Expect::Removed));

@@ -1,0 +1,97 @@
+// Context-menu handlers, App Paths entries and the restore privilege.
+#include <gtest/gtest.h>
+
+#include "platform/constants.h"
+#include "setup/setup_globals.h"
+#include "test_support.h"
+#include "toolkit/shell_registrations.h"
+
+namespace zp {
+namespace {
+
+constexpr const char16_t* kAppPath =
+    u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\zohOstrel.exe";
+
+class ShellRegistrations : public test::FreshProcess {
+ protected:
+  void Start(sim::OsFacts os) {
+    machine_ = std::make_unique<sim::Machine>(std::move(os));
+    machine_->Install();
+    g_setup.Init();
+    g_log.entries.clear();
+  }
+  std::unique_ptr<sim::Machine> machine_;
+};
+
+TEST_F(ShellRegistrations, AppPathGoesOnlyWhenItNamesTheFolder) {
+  struct Case {
+    const char* name;
+    std::u16string path;
+    std::u16string folder;
+    bool deleted;
+  };
+  const Case cases[] = {
+      {"the folder", u"C:\\Program Files\\Ostrel", u"C:\\Program Files\\Ostrel", true},
+      {"any case, final separator", u"c:\\program files\\OSTREL", u"C:\\Program Files\\Ostrel\\",
+       true},
+      {"another folder", u"C:\\Other", u"C:\\Program Files\\Ostrel", false},
+      {"no folder known", u"", u"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProcessState();
+    Start(sim::OsFacts::WindowsXp());
+    machine_->SetString(kAppPath, u"Path", c.path);
+    EXPECT_EQ(RemoveAppPath(u"zohOstrel.exe", c.folder), ERROR_SUCCESS);
+    EXPECT_EQ(machine_->KeyExists(kAppPath), !c.deleted);
+  }
+  ResetProcessState();
+  Start(sim::OsFacts::WindowsXp());
+  EXPECT_EQ(RemoveAppPath(u"zohOstrel.exe", u"C:\\P"), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(g_log.entries.size(), 1u);
+  EXPECT_EQ(g_log.entries[0].text,
+            u"Cannot open reg. key:Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\zohOstrel.exe");
+  EXPECT_EQ(g_log.entries[0].level, LOG_VRB);
+}
+
+TEST_F(ShellRegistrations, ContextMenuHandlerInBothViews) {
+  Start(sim::OsFacts::Windows7X64());
+  const std::u16string clsid = u"{472083B0-C522-11CF-8763-00608CC02F24}";
+  const std::u16string approved =
+      u"\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+  machine_->CreateKey(u"HKLM\\Software\\Classes\\*\\shellex\\ContextMenuHandlers\\ostrel");
+  machine_->CreateKey(u"HKLM\\Software\\Classes\\*\\shellex\\ContextMenuHandlers\\other");
+  machine_->CreateKey(u"HKLM\\Software\\Classes\\Folder\\shellex\\ContextMenuHandlers\\ostrel");
+  machine_->CreateKey(u"HKLM\\Software\\Classes\\CLSID\\" + clsid + u"\\InprocServer32");
+  machine_->CreateKey(u"HKLM\\Software\\Classes\\Wow6432Node\\CLSID\\" + clsid);
+  machine_->SetString(u"HKLM\\Software" + approved, clsid, u"ostrel");
+  machine_->SetString(u"HKLM\\Software\\Wow6432Node" + approved, clsid, u"ostrel");
+  machine_->SetString(u"HKLM\\Software" + approved, u"{other}", u"other");
+  RemoveContextMenuHandler(u"ostrel");
+  EXPECT_FALSE(machine_->KeyExists(u"HKLM\\Software\\Classes\\*\\shellex\\ContextMenuHandlers\\ostrel"));
+  EXPECT_TRUE(machine_->KeyExists(u"HKLM\\Software\\Classes\\*\\shellex\\ContextMenuHandlers\\other"));
+  EXPECT_FALSE(machine_->KeyExists(u"HKLM\\Software\\Classes\\Folder\\shellex\\ContextMenuHandlers\\ostrel"));
+  EXPECT_FALSE(machine_->KeyExists(u"HKLM\\Software\\Classes\\CLSID\\" + clsid));
+  EXPECT_FALSE(machine_->KeyExists(u"HKLM\\Software\\Classes\\Wow6432Node\\CLSID\\" + clsid));
+  EXPECT_FALSE(machine_->Value(u"HKLM\\Software" + approved, clsid).has_value());
+  EXPECT_FALSE(machine_->Value(u"HKLM\\Software\\Wow6432Node" + approved, clsid).has_value());
+  EXPECT_TRUE(machine_->Value(u"HKLM\\Software" + approved, u"{other}").has_value());
+
+  g_log.entries.clear();
+  RemoveContextMenuHandler(u"ostrel");
+  EXPECT_TRUE(g_log.entries.empty()) << "nothing left: nothing logged";
+}
+
+TEST_F(ShellRegistrations, RestorePrivilege) {
+  Start(sim::OsFacts::Windows7());
+  EXPECT_EQ(EnableRestorePrivilege(), ERROR_SUCCESS);
+  EXPECT_TRUE(machine_->PrivilegeEnabled(u"SeRestorePrivilege"));
+
+  ResetProcessState();
+  Start(sim::OsFacts::Windows98());
+  machine_->FailCall("OpenProcessToken", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(EnableRestorePrivilege(), ERROR_SUCCESS) << "9x: nothing to do, no token opened";
+}
+
+}  // namespace
+}  // namespace zp
