@@ -59,6 +59,88 @@ LONG RemoveAppPath(std::u16string_view program, std::u16string_view folder) {
   return result;
 }
 
+bool NormalizeDeviceDriverList(std::u16string& text, DWORD type) {
+  // Without the empty strings at either end...
+  size_t first = text.find_first_not_of(u'\0');
+  if (first == std::u16string::npos) {
+    text.clear();
+  } else {
+    text = text.substr(first, text.find_last_not_of(u'\0') + 1 - first);
+  }
+  if (type == REG_MULTI_SZ) {
+    // ...and inside: every run of NULs becomes one, and the list ends with two.
+    std::u16string compact;
+    for (char16_t c : text)
+      if (c != u'\0' || (!compact.empty() && compact.back() != u'\0')) compact += c;
+    text = compact + u'\0' + u'\0';
+    if (text.size() == 2) text = std::u16string(1, u'\0');
+  } else {
+    std::u16string plain;
+    for (char16_t c : text)
+      if (c != u'\0') plain += c;
+    text = plain + u'\0';
+  }
+  return !text.empty() && text.back() == u'\0';
+}
+
+namespace {
+
+// An entry names the file when it is the file name, or a path whose last part it is.
+bool NamesFile(std::u16string_view entry, std::u16string_view fileName) {
+  if (fileName.empty() || entry.size() < fileName.size()) return false;
+  if (UpperCase(entry.substr(entry.size() - fileName.size())) != UpperCase(fileName)) return false;
+  if (entry.size() == fileName.size()) return true;
+  char16_t before = entry[entry.size() - fileName.size() - 1];
+  return before == u'\\' || before == u'/';
+}
+
+constexpr std::u16string_view kVddKey = u"SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers";
+constexpr int kMaxRemovals = 100;
+
+}  // namespace
+
+bool RemoveVirtualDeviceDriver(std::u16string_view fileName) {
+  if (g_setup.IsPlatform(PLAT_WIN9X)) return true;  // 9x keeps no such list here
+  const std::u16string keyPath(kVddKey);
+  UniqueRegKey key;
+  if (Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, key.put()) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD type = REG_NONE, size = 0;
+  if (Reg().RegQueryValueExW(key.get(), u"VDD", &type, nullptr, &size) != ERROR_SUCCESS ||
+      size < 2 || size > 32768)
+    return false;
+  std::u16string text(size / 2 + 1, u'\0');
+  DWORD read = size;
+  if (Reg().RegQueryValueExW(key.get(), u"VDD", &type, reinterpret_cast<BYTE*>(text.data()),
+                             &read) != ERROR_SUCCESS)
+    return false;
+  text.resize(read / 2);
+  if (!NormalizeDeviceDriverList(text, type)) return false;
+
+  for (int pass = 0; pass < kMaxRemovals && text.size() > 1; ++pass) {
+    size_t start = 0;
+    bool removed = false;
+    while (start < text.size() && text[start] != u'\0') {
+      size_t end = text.find(u'\0', start);
+      if (NamesFile(std::u16string_view(text).substr(start, end - start), fileName)) {
+        text.erase(start, end + 1 - start);
+        if (text.empty()) text = std::u16string(1, u'\0');
+        removed = true;
+        break;
+      }
+      start = end + 1;
+    }
+    if (!removed) break;
+  }
+  // A list without entries keeps a single terminator.
+  if (type == REG_MULTI_SZ && text.size() >= 2 && text.find_first_not_of(u'\0') == std::u16string::npos)
+    text = std::u16string(1, u'\0');
+  Reg().RegSetValueExW(key.get(), u"VDD", type, reinterpret_cast<const BYTE*>(text.data()),
+                       static_cast<DWORD>(text.size() * 2));
+  return true;
+}
+
 LONG EnableRestorePrivilege() {
   if (g_setup.IsPlatform(PLAT_WIN9X)) return ERROR_SUCCESS;
   HANDLE token = nullptr;

@@ -6,6 +6,8 @@
 #include "test_support.h"
 #include "toolkit/shell_registrations.h"
 
+#include <optional>
+
 namespace zp {
 namespace {
 
@@ -91,6 +93,55 @@ TEST_F(ShellRegistrations, RestorePrivilege) {
   Start(sim::OsFacts::Windows98());
   machine_->FailCall("OpenProcessToken", ERROR_ACCESS_DENIED);
   EXPECT_EQ(EnableRestorePrivilege(), ERROR_SUCCESS) << "9x: nothing to do, no token opened";
+}
+
+}  // namespace
+}  // namespace zp
+
+namespace zp {
+namespace {
+
+constexpr const char16_t* kVdd = u"HKLM\\SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers";
+
+std::vector<BYTE> Chars(std::u16string_view text) {
+  std::vector<BYTE> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<BYTE>(c & 0xFF));
+    bytes.push_back(static_cast<BYTE>(c >> 8));
+  }
+  return bytes;
+}
+
+TEST(VirtualDeviceDrivers, EntriesNamingTheFileAreRemoved) {
+  using namespace std::literals;
+  struct Case {
+    const char* name;
+    std::u16string before;  // the value's characters
+    std::optional<std::u16string> after;
+    bool result;
+  };
+  const Case cases[] = {
+      {"the middle of three", u"a.dll\0c:\\prog\\zaroruvo.dll\0b.dll\0\0"s,
+       u"a.dll\0b.dll\0\0"s, true},
+      {"the only entry", u"C:\\Prog\\ZARORUVO.DLL\0\0"s, u"\0"s, true},
+      {"an empty string inside, nothing matching", u"a.dll\0\0b.dll\0\0"s, u"a.dll\0b.dll\0\0"s,
+       true},
+      {"listed twice", u"C:\\Prog\\zaroruvo.dll\0x.dll\0c:\\prog\\ZARORUVO.dll\0\0"s,
+       u"x.dll\0\0"s, true},
+      {"another file ending the same way stays", u"C:\\Prog\\myzaroruvo.dll\0\0"s,
+       u"C:\\Prog\\myzaroruvo.dll\0\0"s, true},
+      {"too large", std::u16string(20000, u'x'), std::u16string(20000, u'x'), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProcessState();
+    sim::Machine machine(sim::OsFacts::WindowsXp());
+    machine.SetValue(kVdd, u"VDD", REG_MULTI_SZ, Chars(c.before));
+    machine.Install();
+    g_setup.Init();
+    EXPECT_EQ(RemoveVirtualDeviceDriver(u"C:\\Prog\\ZARORUVO.DLL"), c.result);
+    EXPECT_EQ(machine.Value(kVdd, u"VDD"), Chars(*c.after));
+  }
 }
 
 }  // namespace
