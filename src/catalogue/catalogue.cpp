@@ -56,13 +56,14 @@ constexpr TemplateRow kTemplates[] = {
      {u"%PRGFILES%\\Keswin Software\\Kerio\\Ostrel4", u"Software\\Keswin Software\\Ostrel\\%s\\4.0",
       u"Software\\Keswin Software\\Ostrel\\Kerio\\4.0"}},
     {u"qv_pda_palm",
-     {u"%PRGFILES%\\Keswin Software\\ostrel! PDA Edition", u"Software\\Keswin Software\\PDA\\%s\\4.0",
-      u"Software\\Keswin Software\\PDA\\4.0"}},
+     {u"%PRGFILES%\\Keswin Software\\ostrel! PDA Edition",
+      u"Software\\Keswin Software\\PDA\\%s\\4.0", u"Software\\Keswin Software\\PDA\\4.0"}},
     {u"qv_32",
      {u"%PRGFILES%\\KESWIN Software\\OSTREL32", u"Software\\KESWIN Software\\OSTREL32",
       u"Software\\KESWIN Software\\OSTREL32"}},
     {u"qv_mgm",
-     {u"%PRGFILES%\\Keswin Software\\Management Tools", u"Software\\Keswin Software\\Ostrel\\%s\\4.0",
+     {u"%PRGFILES%\\Keswin Software\\Management Tools",
+      u"Software\\Keswin Software\\Ostrel\\%s\\4.0",
       u"Software\\Keswin Software\\Ostrel\\qv_mgm\\4.0"}},
 };
 

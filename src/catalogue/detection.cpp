@@ -19,7 +19,8 @@ constexpr size_t kFolderChars = 260;  // folder values, terminator included
 constexpr std::u16string_view kGen4Key = u"Software\\Keswin Software\\Ostrel\\4.0";
 constexpr std::u16string_view kGen5Key = u"Software\\Keswin Software\\Ostrel\\5.0";
 constexpr std::u16string_view kCurrentKey = u"Software\\Ostrel Software\\Ostrel";
-constexpr std::u16string_view kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr std::u16string_view kUninstall =
+    u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 bool KeyOpens(std::u16string_view subKey) {
   std::u16string path(subKey);

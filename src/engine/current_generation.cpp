@@ -24,15 +24,6 @@ constexpr std::u16string_view kUninstallGen5 =
 constexpr std::u16string_view kUninstall =
     u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ostrel";
 
-constexpr int kTextChars = 32768;
-
-std::u16string LoadText(UINT id) {
-  std::u16string text(kTextChars, u'\0');
-  LoadLocalizedString(g_setup.hInstance, id, text.data(), kTextChars, g_setup.languageId);
-  text.resize(text.find(u'\0'));
-  return text;
-}
-
 void Progress(UINT id) { AppendProgress(LoadText(id)); }
 
 // The Security Center knows Windows XP and later.

@@ -30,13 +30,6 @@ constexpr DriverPackage kDriverPackages[] = {
     {u"zorndisflt.cat", u"%OSTR%"}, {u"zorrdr2.cat", u"%OSTR%"},  {u"zornet.cat", u"%OSTR%"},
 };
 
-std::u16string LoadText(UINT id) {
-  std::u16string text(32768, u'\0');
-  LoadLocalizedString(g_setup.hInstance, id, text.data(), 32768, g_setup.languageId);
-  text.resize(text.find(u'\0'));
-  return text;
-}
-
 // Without its final backslashes (a drive root keeps its own), so that "C:\Program Files\" is
 // recognised as the Program Files folder.
 std::u16string Normalized(std::u16string folder) {

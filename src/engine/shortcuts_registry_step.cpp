@@ -101,8 +101,10 @@ void RemoveShortcuts() {
       DeleteTree(PathJoin(programs, edition.programGroup), u"*.*", false, false, false);
   }
   for (const Edition& edition : kEditions) DeleteDesktopFile(edition.desktopShortcut);
-  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) DeleteRegValue(root, kRunKey, u"ostrel5");
-  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) DeleteRegValue(root, kRunKey, u"ostrel");
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+    DeleteRegValue(root, kRunKey, u"ostrel5");
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+    DeleteRegValue(root, kRunKey, u"ostrel");
 }
 
 LONG RemoveRegistryEntries() {

@@ -161,7 +161,8 @@ void SetupGlobals::ExpandMacros(std::u16string& out, std::u16string& work, const
   } else {
     std::u16string buffer(32768, u'\0');
     DWORD needed = Sys().ExpandEnvironmentStringsW(text, buffer.data(), 32768);
-    result = needed == 0 || needed > 32768 ? std::u16string(whole) : Terminated(buffer.data(), 32768);
+    result =
+        needed == 0 || needed > 32768 ? std::u16string(whole) : Terminated(buffer.data(), 32768);
   }
   while (!result.empty() && result.back() == u'\\') result.pop_back();
   if (suffix != nullptr) result = PathJoin(result, suffix);

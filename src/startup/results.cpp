@@ -14,11 +14,8 @@ namespace zp {
 
 void ShowResults() {
   if (!g_setup.offerRestart) return;
-  std::u16string caption(32678, u'\0'), question(32768, u'\0');
-  LoadLocalizedString(g_setup.hInstance, IDS_UNINSTALL_CAPTION, caption.data(), 32678,
-                      g_setup.languageId);
-  LoadLocalizedString(g_setup.hInstance, IDS_RESTART_QUESTION, question.data(), 32768,
-                      g_setup.languageId);
+  const std::u16string caption = LoadText(IDS_UNINSTALL_CAPTION, 32678);
+  const std::u16string question = LoadText(IDS_RESTART_QUESTION);
   if (g_run.forceRestart) {
     RestartWindows();
     return;

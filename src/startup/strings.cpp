@@ -5,6 +5,7 @@
 
 #include "platform/constants.h"
 #include "platform/platform.h"
+#include "setup/setup_globals.h"
 
 namespace zp {
 
@@ -42,6 +43,13 @@ int LoadLocalizedString(HMODULE module, UINT id, char16_t* buffer, int capacity,
     return copied;
   }
   return 1;
+}
+
+std::u16string LoadText(UINT id, int chars) {
+  std::u16string text(static_cast<size_t>(chars), u'\0');
+  LoadLocalizedString(g_setup.hInstance, id, text.data(), chars, g_setup.languageId);
+  text.resize(text.find(u'\0') == std::u16string::npos ? text.size() : text.find(u'\0'));
+  return text;
 }
 
 }  // namespace zp

@@ -205,7 +205,8 @@ std::u16string GetShortPath(std::u16string_view path, size_t size) {
   size_t slash = file.rfind(u'\\');
   if (slash != std::u16string::npos) {
     std::u16string folder(260, u'\0');
-    DWORD folderLength = Files().GetShortPathNameW(file.substr(0, slash).c_str(), folder.data(), 260);
+    DWORD folderLength =
+        Files().GetShortPathNameW(file.substr(0, slash).c_str(), folder.data(), 260);
     const std::u16string name = file.substr(slash + 1);
     if (folderLength >= 1 && folderLength < 260 && folderLength + name.size() + 2 < size)
       return folder.substr(0, folderLength) + u"\\" + name;
@@ -300,7 +301,8 @@ LONG RemoveLinesContaining(std::u16string_view text, std::u16string_view file) {
 
   CUFile stream;
   if (!stream.Create(file)) return static_cast<LONG>(stream.lastError);
-  if (!content.empty() && !stream.Write(content.data(), static_cast<DWORD>(content.size()), nullptr))
+  if (!content.empty() &&
+      !stream.Write(content.data(), static_cast<DWORD>(content.size()), nullptr))
     return static_cast<LONG>(stream.lastError);
   return ERROR_SUCCESS;
 }

@@ -15,7 +15,9 @@ constexpr REGSAM kCreateAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
 enum class RegView { Default, Bits64, Bits32 };
 
-const BYTE* Bytes(const std::u16string& text) { return reinterpret_cast<const BYTE*>(text.c_str()); }
+const BYTE* Bytes(const std::u16string& text) {
+  return reinterpret_cast<const BYTE*>(text.c_str());
+}
 
 // The view flag the deletion opens its keys with: only a process under WOW64 has two views.
 REGSAM OpenViewFlag(RegView view) {
@@ -187,8 +189,8 @@ LONG GetRegString(HKEY root, std::u16string_view subKey, std::u16string_view val
   }
   std::fill_n(reinterpret_cast<BYTE*>(buffer), bufferBytes, BYTE{0});
   DWORD size = bufferBytes;
-  LONG result =
-      Reg().RegQueryValueExW(key.get(), name.c_str(), nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+  LONG result = Reg().RegQueryValueExW(key.get(), name.c_str(), nullptr,
+                                       reinterpret_cast<BYTE*>(buffer), &size);
   if (result != ERROR_SUCCESS) {
     // A value that did not fit leaves nothing of itself behind.
     std::fill_n(reinterpret_cast<BYTE*>(buffer), bufferBytes, BYTE{0});

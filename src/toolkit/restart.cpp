@@ -34,9 +34,7 @@ void RestartWindows() {
   if (g_setup.IsPlatform(PLAT_WIN9X)) {
     Sys().ExitWindowsEx(EWX_REBOOT, 0);
   } else if (nt) {
-    std::u16string message(32768, u'\0');
-    LoadLocalizedString(g_setup.hInstance, kShutdownMessageId, message.data(), 32768,
-                        g_setup.languageId);
+    const std::u16string message = LoadText(kShutdownMessageId);
     if (g_setup.IsPlatform(PLAT_NT4)) {
       if (Exported("InitiateSystemShutdownW"))
         Sys().InitiateSystemShutdownW(nullptr, message.c_str(), 0, FALSE, TRUE);

@@ -28,7 +28,8 @@ void RebuildIndex() {
   g_restart.index.clear();
   for (const RestartRenameEntry& entry : g_restart.restartRenameList)
     g_restart.index.insert(Key(entry.target));
-  for (const std::u16string& entry : g_restart.restartDeleteList) g_restart.index.insert(Key(entry));
+  for (const std::u16string& entry : g_restart.restartDeleteList)
+    g_restart.index.insert(Key(entry));
 }
 
 }  // namespace
@@ -53,9 +54,10 @@ LONG CommitRestartOperations(std::initializer_list<std::u16string_view> keep) {
   std::unordered_set<std::u16string> spared;
   for (const RestartRenameEntry& entry : renames) spared.insert(Key(entry.target));
   for (std::u16string_view path : keep) spared.insert(Key(path));
-  deletes.erase(std::remove_if(deletes.begin(), deletes.end(),
-                               [&](const std::u16string& entry) { return spared.count(Key(entry)); }),
-                deletes.end());
+  deletes.erase(
+      std::remove_if(deletes.begin(), deletes.end(),
+                     [&](const std::u16string& entry) { return spared.count(Key(entry)); }),
+      deletes.end());
   RebuildIndex();
 
   if (!g_setup.IsPlatform(PLAT_NT)) return ERROR_SUCCESS;

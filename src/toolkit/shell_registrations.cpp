@@ -134,7 +134,8 @@ bool RemoveVirtualDeviceDriver(std::u16string_view fileName) {
     if (!removed) break;
   }
   // A list without entries keeps a single terminator.
-  if (type == REG_MULTI_SZ && text.size() >= 2 && text.find_first_not_of(u'\0') == std::u16string::npos)
+  if (type == REG_MULTI_SZ && text.size() >= 2 &&
+      text.find_first_not_of(u'\0') == std::u16string::npos)
     text = std::u16string(1, u'\0');
   Reg().RegSetValueExW(key.get(), u"VDD", type, reinterpret_cast<const BYTE*>(text.data()),
                        static_cast<DWORD>(text.size() * 2));

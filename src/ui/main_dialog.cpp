@@ -23,13 +23,6 @@ constexpr INT_PTR kEndCode = 8;
 WORD LowWord(WPARAM value) { return static_cast<WORD>(value & 0xFFFF); }
 WORD HighWord(WPARAM value) { return static_cast<WORD>((value >> 16) & 0xFFFF); }
 
-std::u16string LoadText(UINT id, int chars) {
-  std::u16string text(chars, u'\0');
-  LoadLocalizedString(g_setup.hInstance, id, text.data(), chars, g_setup.languageId);
-  text.resize(text.find(u'\0'));
-  return text;
-}
-
 std::u16string ControlText(HWND dialog, int id) {
   HWND control = Ui().GetDlgItem(dialog, id);
   if (control == nullptr) return {};
@@ -52,7 +45,7 @@ void OnInitDialog(HWND dialog) {
                                         {IDS_UNINSTALL, IDC_UNINSTALL},
                                         {IDS_FOLDER_TEXT, IDC_FOLDER_TEXT},
                                         {IDS_PRODUCT_LABEL, IDC_PRODUCT_LABEL}};
-  for (const auto& [string, control] : texts) SetControlText(dialog, control, LoadText(string, kTextChars));
+  for (const auto& [string, control] : texts) SetControlText(dialog, control, LoadText(string));
   if (Ui().GetDlgItem(dialog, IDC_PRODUCT)) PreselectInstalledProduct(dialog, IDC_PRODUCT);
 }
 
@@ -102,7 +95,8 @@ int ZP_STDCALL BrowseCallbackProc(HWND picker, UINT message, LPARAM lParam, LPAR
       } else {
         selection = root;
       }
-      Ui().SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(selection.c_str()));
+      Ui().SendMessageW(picker, BFFM_SETSELECTIONW, TRUE,
+                        reinterpret_cast<LPARAM>(selection.c_str()));
     }
   } else if (message == BFFM_SELCHANGED) {
     // OK only for a folder of the file system.

@@ -107,7 +107,8 @@ TEST_F(FilesContract, ShortPathOfMissingFileFailsAndOfAFileNamesIt) {
   DWORD length = Files().GetShortPathNameW(path.c_str(), buffer, 260);
   ASSERT_GT(length, 0u);
   ASSERT_LT(length, 260u);
-  EXPECT_NE(Files().GetFileAttributesW(buffer), INVALID_FILE_ATTRIBUTES) << "the short path names the file";
+  EXPECT_NE(Files().GetFileAttributesW(buffer), INVALID_FILE_ATTRIBUTES)
+      << "the short path names the file";
   // Too small a buffer: the result is the size needed, terminator included.
   EXPECT_EQ(Files().GetShortPathNameW(path.c_str(), buffer, 4), length + 1);
 }
@@ -229,7 +230,8 @@ namespace {
 // the redirection off; the native driver files are deleted that way.
 TEST_F(Contract, SystemFolderIsRedirectedUntilTheRedirectionIsOff) {
   BOOL wow64 = FALSE;
-  if (!Sys().IsWow64Process(&wow64) || !wow64) GTEST_SKIP() << "not a 32-bit process on 64-bit Windows";
+  if (!Sys().IsWow64Process(&wow64) || !wow64)
+    GTEST_SKIP() << "not a 32-bit process on 64-bit Windows";
   char16_t windows[260] = {};
   ASSERT_GT(Sys().GetWindowsDirectoryW(windows, 260), 0u);
   const std::u16string native = std::u16string(windows) + u"\\system32\\zpcontract-native.tmp";
@@ -241,8 +243,10 @@ TEST_F(Contract, SystemFolderIsRedirectedUntilTheRedirectionIsOff) {
 
   EXPECT_EQ(Files().GetFileAttributesW(native.c_str()), INVALID_FILE_ATTRIBUTES)
       << "redirected to SysWOW64, where the file is not";
-  EXPECT_NE(Files().GetFileAttributesW((std::u16string(windows) + u"\\Sysnative\\zpcontract-native.tmp").c_str()),
-            INVALID_FILE_ATTRIBUTES) << "Sysnative names the native folder";
+  EXPECT_NE(Files().GetFileAttributesW(
+                (std::u16string(windows) + u"\\Sysnative\\zpcontract-native.tmp").c_str()),
+            INVALID_FILE_ATTRIBUTES)
+      << "Sysnative names the native folder";
 
   ASSERT_TRUE(Files().Wow64EnableWow64FsRedirection(FALSE));
   EXPECT_TRUE(Files().DeleteFileW(native.c_str()));

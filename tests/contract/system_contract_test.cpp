@@ -46,7 +46,8 @@ TEST_F(SystemContract, VersionAndFolders) {
   char16_t windows[260];
   UINT length = Sys().GetWindowsDirectoryW(windows, 260);
   ASSERT_GT(length, 2u);
-  EXPECT_EQ(Sys().GetWindowsDirectoryW(windows, 2), length + 1) << "size needed, terminator included";
+  EXPECT_EQ(Sys().GetWindowsDirectoryW(windows, 2), length + 1)
+      << "size needed, terminator included";
   Sys().GetWindowsDirectoryW(windows, 260);
   char16_t system[260];
   ASSERT_GT(Sys().GetSystemDirectoryW(system, 260), length);

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   machine.Install();
   std::vector<char16_t> buffer(capacity + 1, u'#');
   for (unsigned id = 0; id < 16; ++id) {
-    int result = zp::LoadLocalizedString(machine.ProgramModule(), id, buffer.data(), capacity, 1033);
+    int result =
+        zp::LoadLocalizedString(machine.ProgramModule(), id, buffer.data(), capacity, 1033);
     if (result < 0 || buffer[capacity] != u'#') std::abort();
   }
   return 0;

@@ -151,7 +151,8 @@ TEST_F(CurrentGeneration, RegistryStepSucceedsWhenTheMainKeyIsGone) {
     Start();
     g_product.detectedGeneration = c.generation;
     if (c.gen5Key) machine_->SetString(kGen5Key, u"ProgramFolder", u"C:\\P");
-    if (c.currentKey) machine_->SetString(u"HKLM\\Software\\OSTREL Software\\Ostrel", u"Version", u"6.0");
+    if (c.currentKey)
+      machine_->SetString(u"HKLM\\Software\\OSTREL Software\\Ostrel", u"Version", u"6.0");
     if (c.undeletable) machine_->DenyKeyAccess(std::u16string(kGen5Key) + u"\\Locked", 0x10000);
     EXPECT_EQ(RemoveRegistryEntries(), c.result);
     EXPECT_EQ(machine_->KeyExists(kGen5Key), c.undeletable);

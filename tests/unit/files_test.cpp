@@ -234,7 +234,8 @@ TEST_F(FilesTest, RemoveLinesContainingLeavesALargeFileAlone) {
 }
 
 TEST_F(FilesTest, ShortcutsAndProgramGroups) {
-  const std::u16string shell = u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+  const std::u16string shell =
+      u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
   machine_.AddFile(u"C:\\Tools\\ostrel.lnk");  // the current folder's namesake stays
   EXPECT_FALSE(DeleteDesktopFile(u"ostrel.lnk")) << "no desktop folder known";
   EXPECT_TRUE(machine_.Exists(u"C:\\Tools\\ostrel.lnk"));

@@ -227,8 +227,9 @@ TEST_F(Log, FlushLayoutOneAndUnknownLayouts) {
   g_log.Add(u"Started: x", LOG_MIN, CAT_REGISTRY);
   g_log.Add(u"above the level", LOG_NRM, CAT_REGISTRY);
   ASSERT_EQ(g_log.Flush(kLogPath, LOG_MIN, 1), 0u);
-  EXPECT_EQ(LogFile(), kBom + Bytes(u"07.03.2012\t13:05:09.000\t1331129109\tregistry\tStarted: x\r\n"
-                                    u"\r\n\r\n"));
+  EXPECT_EQ(LogFile(),
+            kBom + Bytes(u"07.03.2012\t13:05:09.000\t1331129109\tregistry\tStarted: x\r\n"
+                         u"\r\n\r\n"));
   ASSERT_EQ(g_log.Flush(u"C:\\logs\\other.log", LOG_DBG, 2), 0u);
   EXPECT_EQ(machine.FileContent(u"C:\\logs\\other.log"), kBom + Bytes(u"\r\n\r\n"));
 }

@@ -124,8 +124,9 @@ TEST_F(MainDialog, UninstallTakesTheControlsRunsAndAsksTwice) {
   EXPECT_EQ(g_product.productFolder, u"D:\\Ostrel");
   EXPECT_EQ(g_setup.roPath, u"D:\\Ostrel");
   EXPECT_EQ(g_product.productId, u"ois");
-  EXPECT_EQ(machine_.ControlText(dialog, IDC_PROGRESS).find(u"Service ostrel! Antivirus - Removed\r\n"),
-            0u);
+  EXPECT_EQ(
+      machine_.ControlText(dialog, IDC_PROGRESS).find(u"Service ostrel! Antivirus - Removed\r\n"),
+      0u);
   for (int id : {IDC_UNINSTALL, IDC_FOLDER, IDC_BROWSE})
     EXPECT_FALSE(machine_.ControlEnabled(dialog, id)) << id;
   EXPECT_TRUE(machine_.ControlEnabled(dialog, IDC_PRODUCT));

@@ -49,10 +49,10 @@ TEST(ProgramFiles, GuardConfirmationAndDeletion) {
     sim::Machine machine(sim::OsFacts::Windows7());
     machine.os().windowsFolder = u"C:\\Windows";
     test::AddProgramStrings(machine);
-    for (const std::u16string& file : {defaultFolder + u"\\a.dll", std::u16string(u"D:\\Ostrel\\b.dll"),
-                                       std::u16string(u"C:\\Windows\\Temp\\t.tmp"),
-                                       std::u16string(u"C:\\WindowsApps\\w.dll"),
-                                       std::u16string(u"C:\\Program Files\\Other\\o.dll")})
+    for (const std::u16string& file :
+         {defaultFolder + u"\\a.dll", std::u16string(u"D:\\Ostrel\\b.dll"),
+          std::u16string(u"C:\\Windows\\Temp\\t.tmp"), std::u16string(u"C:\\WindowsApps\\w.dll"),
+          std::u16string(u"C:\\Program Files\\Other\\o.dll")})
       machine.AddFile(file);
     for (int answer : c.answers) machine.AnswerMessageBoxes({answer});
     machine.Install();

@@ -40,7 +40,9 @@ void PrintTo(const Line& line, std::ostream* out) {
   *out << "{\"" << narrow << "\", level " << line.level << "}";
 }
 
-Line Deleted(std::u16string_view path) { return {u"Deleted registry: " + std::u16string(path), LOG_VRB}; }
+Line Deleted(std::u16string_view path) {
+  return {u"Deleted registry: " + std::u16string(path), LOG_VRB};
+}
 Line Failed(std::u16string_view path, std::u16string_view code) {
   return {u"Error deleting registry: " + std::u16string(path) + u" (" + std::u16string(code) + u")",
           LOG_MIN};
@@ -133,8 +135,9 @@ TEST_F(RegistryOps, DeleteTreeEmptiesAKeyWithMoreThan201SubKeys) {
   ASSERT_EQ(lines.size(), 251u);
   EXPECT_EQ(lines[249], Deleted(u"k249"));
   EXPECT_EQ(lines[250], Deleted(u"Software\\Many"));
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const Line& l) { return l.level != LOG_VRB; }),
-            0);
+  EXPECT_EQ(
+      std::count_if(lines.begin(), lines.end(), [](const Line& l) { return l.level != LOG_VRB; }),
+      0);
 }
 
 // A sub-key that cannot be deleted is tried once and passed over; the others go, and every level
@@ -148,7 +151,8 @@ struct UndeletableCase {
   std::vector<std::u16string_view> left;  // below HKCU\Software\Tree
 };
 
-class UndeletableSubKey : public RegistryOps, public testing::WithParamInterface<UndeletableCase> {};
+class UndeletableSubKey : public RegistryOps,
+                          public testing::WithParamInterface<UndeletableCase> {};
 
 TEST_P(UndeletableSubKey, IsPassedOverAndTheParentsFail) {
   Boot();

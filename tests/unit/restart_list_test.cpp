@@ -34,8 +34,8 @@ TEST_F(RestartListTest, StoresTheShortFormAndKnowsEverySpelling) {
   ScheduleDeleteOnRestart(u"C:\\Program Files\\Product\\file.dll");
   ASSERT_EQ(g_restart.restartDeleteList.size(), 1u);
   EXPECT_EQ(g_restart.restartDeleteList[0], shortFolder + u"\\Product\\file.dll");
-  EXPECT_EQ(test::LogTexts(),
-            std::vector<std::u16string>{u"Delete on reboot(" + shortFolder + u"\\Product\\file.dll)"});
+  EXPECT_EQ(test::LogTexts(), std::vector<std::u16string>{u"Delete on reboot(" + shortFolder +
+                                                          u"\\Product\\file.dll)"});
   for (const std::u16string& spelling :
        {std::u16string(u"C:\\Program Files\\Product\\file.dll"),
         std::u16string(u"c:\\program files\\PRODUCT\\FILE.DLL"),

@@ -52,7 +52,8 @@ TEST_F(ShellRegistrations, AppPathGoesOnlyWhenItNamesTheFolder) {
   EXPECT_EQ(RemoveAppPath(u"zohOstrel.exe", u"C:\\P"), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(g_log.entries.size(), 1u);
   EXPECT_EQ(g_log.entries[0].text,
-            u"Cannot open reg. key:Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\zohOstrel.exe");
+            u"Cannot open reg. key:Software\\Microsoft\\Windows\\CurrentVersion\\App "
+            u"Paths\\zohOstrel.exe");
   EXPECT_EQ(g_log.entries[0].level, LOG_VRB);
 }
 
@@ -70,9 +71,12 @@ TEST_F(ShellRegistrations, ContextMenuHandlerInBothViews) {
   machine_->SetString(u"HKLM\\Software\\Wow6432Node" + approved, clsid, u"ostrel");
   machine_->SetString(u"HKLM\\Software" + approved, u"{other}", u"other");
   RemoveContextMenuHandler(u"ostrel");
-  EXPECT_FALSE(machine_->KeyExists(u"HKLM\\Software\\Classes\\*\\shellex\\ContextMenuHandlers\\ostrel"));
-  EXPECT_TRUE(machine_->KeyExists(u"HKLM\\Software\\Classes\\*\\shellex\\ContextMenuHandlers\\other"));
-  EXPECT_FALSE(machine_->KeyExists(u"HKLM\\Software\\Classes\\Folder\\shellex\\ContextMenuHandlers\\ostrel"));
+  EXPECT_FALSE(
+      machine_->KeyExists(u"HKLM\\Software\\Classes\\*\\shellex\\ContextMenuHandlers\\ostrel"));
+  EXPECT_TRUE(
+      machine_->KeyExists(u"HKLM\\Software\\Classes\\*\\shellex\\ContextMenuHandlers\\other"));
+  EXPECT_FALSE(machine_->KeyExists(
+      u"HKLM\\Software\\Classes\\Folder\\shellex\\ContextMenuHandlers\\ostrel"));
   EXPECT_FALSE(machine_->KeyExists(u"HKLM\\Software\\Classes\\CLSID\\" + clsid));
   EXPECT_FALSE(machine_->KeyExists(u"HKLM\\Software\\Classes\\Wow6432Node\\CLSID\\" + clsid));
   EXPECT_FALSE(machine_->Value(u"HKLM\\Software" + approved, clsid).has_value());

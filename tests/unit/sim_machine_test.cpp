@@ -21,7 +21,8 @@ TEST(SimMachine, ThirtyTwoBitViewRedirectsSoftwareAndSomeClasses) {
       {u"Software\\Ostrel", KEY_WOW64_64KEY, u"HKLM\\Software\\Ostrel"},
       {u"Software\\Classes\\CLSID\\{1}", 0, u"HKLM\\Software\\Classes\\Wow6432Node\\CLSID\\{1}"},
       {u"Software\\Classes\\.ost", 0, u"HKLM\\Software\\Classes\\.ost"},
-      {u"System\\CurrentControlSet\\Services\\x", 0, u"HKLM\\System\\CurrentControlSet\\Services\\x"},
+      {u"System\\CurrentControlSet\\Services\\x", 0,
+       u"HKLM\\System\\CurrentControlSet\\Services\\x"},
   };
   for (const Case& c : cases) {
     UniqueRegKey key;
@@ -81,7 +82,9 @@ TEST(SimMachine, FilesLockedByOthersAndShortNames) {
   EXPECT_EQ(Sys().GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
   char16_t buffer[260];
-  ASSERT_GT(Files().GetShortPathNameW(u"C:\\Program Files\\Ostrel Antivirus\\avgnt.sys", buffer, 260), 0u);
+  ASSERT_GT(
+      Files().GetShortPathNameW(u"C:\\Program Files\\Ostrel Antivirus\\avgnt.sys", buffer, 260),
+      0u);
   EXPECT_EQ(std::u16string(buffer), u"C:\\PROGRA~1\\OSTREL~1\\avgnt.sys");
   EXPECT_NE(Files().GetFileAttributesW(u"C:\\PROGRA~1\\OSTREL~1"), INVALID_FILE_ATTRIBUTES);
 }

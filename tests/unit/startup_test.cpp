@@ -196,7 +196,8 @@ unsigned long ZP_STDCALL CrashingTavlinkUninstall(unsigned long, unsigned long, 
 }
 
 constexpr const char16_t* kGen4Folder = u"C:\\Program Files\\Keswin Software\\Ostrel4";
-constexpr const char16_t* kTavlink = u"C:\\Program Files\\Keswin Software\\Ostrel4\\Setup\\Tavlink.dll";
+constexpr const char16_t* kTavlink =
+    u"C:\\Program Files\\Keswin Software\\Ostrel4\\Setup\\Tavlink.dll";
 
 struct ForcedCase {
   const char* name;

@@ -31,7 +31,8 @@ struct StringCase {
 };
 
 TEST_F(StringsTest, LoadsByIdWithTheFallBackToEnglish) {
-  const std::u16string failure = u"Program could not be removed.\nPlease contact tech support by email ";
+  const std::u16string failure =
+      u"Program could not be removed.\nPlease contact tech support by email ";
   const StringCase cases[] = {
       {"English", 10000, 1033, 32768, u"Service ostrel! Antivirus - Removed", 35},
       {"Czech", 10000, 1029, 32768, u"Služba ostrel! Antivirus - Odstraněna", 37},
@@ -174,8 +175,9 @@ TEST(RestartWindows, ARefusedRequestIsLogged) {
   g_setup.Init();
   g_log.entries.clear();
   RestartWindows();
-  EXPECT_EQ(test::LogTexts(), (std::vector<std::u16string>{
-                                  u"Restart windows", u"pfnInitiateSystemShutdownEx returned 0x0000045B"}));
+  EXPECT_EQ(test::LogTexts(),
+            (std::vector<std::u16string>{u"Restart windows",
+                                         u"pfnInitiateSystemShutdownEx returned 0x0000045B"}));
   EXPECT_EQ(g_log.entries[1].level, LOG_MIN);
   EXPECT_EQ(g_log.entries[1].category, CAT_SYSTEM);
 }

@@ -206,7 +206,8 @@ class SimFileSystem final : public FileSystem {
     if (m_.Injected("DeleteFileW", P(path), &error)) return Fail(error);
     FsNode* node = m_.FindFile(P(path), &error);
     if (node == nullptr) return Fail(error);
-    if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY)
+      return Fail(ERROR_ACCESS_DENIED);
     if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
     node->parent->children.erase(Upper(node->name));
     return TRUE;
@@ -282,7 +283,8 @@ class SimFileSystem final : public FileSystem {
     if (target && failIfExists) return Fail(ERROR_FILE_EXISTS);
     if (target && (target->folder || target->attributes & FILE_ATTRIBUTE_READONLY))
       return Fail(ERROR_ACCESS_DENIED);
-    if (target && (target->lockedByOther || target->openCount)) return Fail(ERROR_SHARING_VIOLATION);
+    if (target && (target->lockedByOther || target->openCount))
+      return Fail(ERROR_SHARING_VIOLATION);
     if (!target) target = Add(parent, leaf, false);
     target->data = source->data;
     target->attributes = source->attributes | FILE_ATTRIBUTE_ARCHIVE;
@@ -294,7 +296,8 @@ class SimFileSystem final : public FileSystem {
     LONG error = 0;
     std::u16string leaf;
     FsNode* folder = m_.ParentOf(text, &leaf, &error);
-    if (folder == nullptr || !folder->folder) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
+    if (folder == nullptr || !folder->folder)
+      return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
     if (leaf.empty()) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
     Machine::Impl::Search search{{}, 0};
     if (folder->parent != nullptr) {
@@ -333,7 +336,8 @@ class SimFileSystem final : public FileSystem {
     std::vector<std::u16string> parts;
     LONG error = 0;
     FsNode* node = m_.FindFile(text, &error);
-    if (node == nullptr || !ParseDrivePath(text, &drive, &parts)) return Fail(error ? error : ERROR_PATH_NOT_FOUND), 0;
+    if (node == nullptr || !ParseDrivePath(text, &drive, &parts))
+      return Fail(error ? error : ERROR_PATH_NOT_FOUND), 0;
     std::vector<std::u16string> names;
     for (FsNode* n = node; n->parent != nullptr; n = n->parent)
       names.push_back(n->shortName.empty() ? n->name : n->shortName);
@@ -398,7 +402,8 @@ class SimFileSystem final : public FileSystem {
       if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
       node = Add(parent, leaf, false);
     }
-    if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY)
+      return Fail(ERROR_ACCESS_DENIED);
     std::vector<IniLine> lines = ParseIni(node->data);
     std::u16string upperSection = Upper(Text(section));
     auto sectionEnd = lines.end();
@@ -415,9 +420,10 @@ class SimFileSystem final : public FileSystem {
       }
     }
     if (key == nullptr) {
-      lines.erase(std::remove_if(lines.begin(), lines.end(),
-                                 [&](const IniLine& l) { return Upper(l.section) == upperSection; }),
-                  lines.end());
+      lines.erase(
+          std::remove_if(lines.begin(), lines.end(),
+                         [&](const IniLine& l) { return Upper(l.section) == upperSection; }),
+          lines.end());
     } else if (value != nullptr) {
       if (!found) {
         lines.push_back(IniLine{Text(section), {}, {}});
@@ -690,7 +696,8 @@ std::u16string Machine::Impl::Redirect(std::u16string path) const {
   for (std::u16string_view exempt : {u"\\DRIVERS\\ETC", u"\\SPOOL", u"\\CATROOT", u"\\CATROOT2",
                                      u"\\LOGFILES"}) {
     std::u16string upper = Upper(rest);
-    if (upper.rfind(exempt, 0) == 0 && (upper.size() == exempt.size() || upper[exempt.size()] == u'\\'))
+    if (upper.rfind(exempt, 0) == 0 &&
+        (upper.size() == exempt.size() || upper[exempt.size()] == u'\\'))
       return path;
   }
   return machine.os_.windowsFolder + u"\\SysWOW64" + rest;
@@ -760,7 +767,8 @@ std::u16string Machine::Impl::GeneratedShortName(FsNode* parent, std::u16string_
   if (base.empty()) base = u"FILE";
   for (int n = 1;; ++n) {
     std::u16string suffix = u"~" + std::u16string(1, static_cast<char16_t>(u'0' + n % 10));
-    if (n >= 10) suffix = u"~" + std::u16string(1, static_cast<char16_t>(u'0' + n / 10)) + suffix.substr(1);
+    if (n >= 10)
+      suffix = u"~" + std::u16string(1, static_cast<char16_t>(u'0' + n / 10)) + suffix.substr(1);
     std::u16string candidate = base.substr(0, 8 - suffix.size()) + suffix;
     if (!ext.empty()) candidate += u"." + ext;
     bool taken = false;

@@ -132,7 +132,8 @@ struct Machine::Impl {
   // system, windows, resources
   std::u16string programPath = u"C:\\Tools\\zorPurge.exe";
   DWORD tick = 100000;
-  std::uint64_t fileTime = 129756027090000000ULL;  // UTC, 100-ns units since 1601: 2012-03-07 14:05:09
+  std::uint64_t fileTime =
+      129756027090000000ULL;  // UTC, 100-ns units since 1601: 2012-03-07 14:05:09
   std::int32_t utcOffsetMinutes = 0;
   std::uint32_t uuidCounter = 0;
   std::deque<int> answers;

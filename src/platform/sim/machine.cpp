@@ -769,7 +769,10 @@ class SimSystem final : public System {
     LONG injected;
     if (m_.Injected("UuidCreate", {}, &injected)) return injected;
     std::uint32_t n = ++m_.uuidCounter;
-    *uuid = Guid{0x1f2e3d4c + n, 0x5b6a, 0x4978, {0x86, 0x95, 0xa4, 0xb3, 0xc2, 0xd1, 0xe0, static_cast<std::uint8_t>(n)}};
+    *uuid = Guid{0x1f2e3d4c + n,
+                 0x5b6a,
+                 0x4978,
+                 {0x86, 0x95, 0xa4, 0xb3, 0xc2, 0xd1, 0xe0, static_cast<std::uint8_t>(n)}};
     return RPC_S_OK;
   }
   LONG UuidToStringW(const Guid* uuid, std::u16string* text) override {
@@ -1132,7 +1135,9 @@ class SimResources final : public Resources {
 
 }  // namespace
 
-std::unique_ptr<System> MakeSystem(Machine::Impl& impl) { return std::make_unique<SimSystem>(impl); }
+std::unique_ptr<System> MakeSystem(Machine::Impl& impl) {
+  return std::make_unique<SimSystem>(impl);
+}
 std::unique_ptr<Windows> MakeWindows(Machine::Impl& impl) {
   return std::make_unique<SimWindows>(impl);
 }

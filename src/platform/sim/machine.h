@@ -82,7 +82,9 @@ struct DialogAction {
   std::u16string text;  // Type: the text
 
   static DialogAction SelectEntry(int id, int index) { return {Select, id, index, {}}; }
-  static DialogAction TypeText(int id, std::u16string text) { return {Type, id, 0, std::move(text)}; }
+  static DialogAction TypeText(int id, std::u16string text) {
+    return {Type, id, 0, std::move(text)};
+  }
   static DialogAction PressButton(int id) { return {Press, id, 0, {}}; }
   static DialogAction CloseWindow() { return {Close, 0, 0, {}}; }
 };

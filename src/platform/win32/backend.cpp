@@ -305,7 +305,8 @@ class RealSystem final : public System {
   }
   LONG UuidToStringW(const Guid* uuid, std::u16string* text) override {
     RPC_WSTR raw = nullptr;
-    RPC_STATUS status = ::UuidToStringW(const_cast<UUID*>(reinterpret_cast<const UUID*>(uuid)), &raw);
+    RPC_STATUS status =
+        ::UuidToStringW(const_cast<UUID*>(reinterpret_cast<const UUID*>(uuid)), &raw);
     if (status != RPC_S_OK) return status;
     *text = reinterpret_cast<const char16_t*>(raw);
     ::RpcStringFreeW(&raw);
