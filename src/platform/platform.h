@@ -129,6 +129,14 @@ class System {
   virtual BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, Luid* luid) = 0;
   virtual BOOL AdjustTokenPrivileges(HANDLE token, const Luid& privilege, DWORD attributes) = 0;
 
+  virtual BOOL GetUserNameW(char16_t* buffer, DWORD* chars) = 0;
+  // TokenUser (1): the buffer starts with the user's SID pointer (TOKEN_USER).
+  virtual BOOL GetTokenInformation(HANDLE token, int infoClass, void* buffer, DWORD size,
+                                   DWORD* returned) = 0;
+  virtual BOOL LookupAccountSidW(const char16_t* system, const void* sid, char16_t* name,
+                                 DWORD* nameChars, char16_t* domain, DWORD* domainChars) = 0;
+  virtual void GlobalMemoryStatus(MemoryStatus* status) = 0;
+
   // Shutdown.
   virtual BOOL ExitWindowsEx(UINT flags, DWORD reason) = 0;
   virtual BOOL InitiateSystemShutdownW(const char16_t* machine, const char16_t* message,

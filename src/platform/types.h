@@ -99,6 +99,17 @@ struct FindData {
   char16_t alternateFileName[14] = {};
 };
 
+// MEMORYSTATUS (a 32-bit process: every size fits 32 bits).
+struct MemoryStatus {
+  DWORD memoryLoad = 0;
+  std::uint32_t totalPhys = 0;
+  std::uint32_t availPhys = 0;
+  std::uint32_t totalPageFile = 0;
+  std::uint32_t availPageFile = 0;
+  std::uint32_t totalVirtual = 0;
+  std::uint32_t availVirtual = 0;
+};
+
 // SERVICE_STATUS.
 struct ServiceStatus {
   DWORD serviceType = 0;

@@ -91,7 +91,7 @@ int ProgramMain(HMODULE instance, const char16_t* commandLine) {
   g_setup.Init();
   g_setup.hInstance = instance;
   g_setup.languageId = 1033;
-  WriteSystemReport();
+  LogSystemInfo();
   ParseOptions(SplitCommandLine(commandLine ? commandLine : u""));
 
   int exitCode = Run(instance);

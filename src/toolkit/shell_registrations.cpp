@@ -142,6 +142,10 @@ bool RemoveVirtualDeviceDriver(std::u16string_view fileName) {
   return true;
 }
 
+// The security descriptor for CoInitializeSecurity is not built yet: the process keeps COM's
+// default security, and the result says so.
+bool InitComSecurity() { return false; }
+
 LONG EnableRestorePrivilege() {
   if (g_setup.IsPlatform(PLAT_WIN9X)) return ERROR_SUCCESS;
   HANDLE token = nullptr;

@@ -19,6 +19,9 @@ bool RemoveVirtualDeviceDriver(std::u16string_view fileName);
 // The list's text as read (of registry type `type`) normalised for the removal: leading,
 // trailing and inner empty strings dropped and terminated; false when it cannot be.
 bool NormalizeDeviceDriverList(std::u16string& text, DWORD type);
+// The COM security of the process, right after the thread's CoInitialize; true when
+// CoInitializeSecurity succeeded.
+bool InitComSecurity();
 // SeRestorePrivilege for the process (NT family); a Win32 error code.
 LONG EnableRestorePrivilege();
 

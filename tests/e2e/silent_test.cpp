@@ -61,6 +61,8 @@ TEST(SilentRun, CleanMachineExitsWithZeroAndTheLogFileShowsTheRun) {
   EXPECT_EQ(text.find(L"min/gen  Started: "), 9u) << "the first line starts the run";
   EXPECT_NE(text.find(L"/verysilent /prod ois /log"), std::wstring::npos);
   EXPECT_NE(text.find(L"vrb/reg  Set registry: OstrelPersistentStorage\\GUID="), std::wstring::npos);
+  EXPECT_NE(text.find(L"nrm/sys  Operating system: "), std::wstring::npos);
+  EXPECT_NE(text.find(L"min/sys  Windows Net User: "), std::wstring::npos);
 }
 
 }  // namespace

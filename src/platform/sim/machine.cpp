@@ -824,6 +824,60 @@ class SimSystem final : public System {
     m_.lastError = ERROR_NOT_ALL_ASSIGNED;
     return TRUE;
   }
+  BOOL GetUserNameW(char16_t* buffer, DWORD* chars) override {
+    const std::u16string& name = m_.os().userName;
+    if (name.size() + 1 > *chars) {
+      *chars = static_cast<DWORD>(name.size() + 1);
+      m_.lastError = ERROR_INSUFFICIENT_BUFFER;
+      return FALSE;
+    }
+    std::copy(name.begin(), name.end(), buffer);
+    buffer[name.size()] = 0;
+    *chars = static_cast<DWORD>(name.size() + 1);
+    return TRUE;
+  }
+  BOOL GetTokenInformation(HANDLE token, int infoClass, void* buffer, DWORD size,
+                           DWORD* returned) override {
+    // TOKEN_USER: the SID pointer, its attributes, then the SID (here: a marker).
+    const DWORD needed = sizeof(void*) + sizeof(DWORD) + 4;
+    if (reinterpret_cast<std::uintptr_t>(token) != kTokenHandle || infoClass != TokenUser) {
+      m_.lastError = ERROR_INVALID_PARAMETER;
+      return FALSE;
+    }
+    if (returned) *returned = needed;
+    if (size < needed) {
+      m_.lastError = ERROR_INSUFFICIENT_BUFFER;
+      return FALSE;
+    }
+    auto* bytes = static_cast<BYTE*>(buffer);
+    BYTE* sid = bytes + sizeof(void*) + sizeof(DWORD);
+    std::memcpy(sid, "SID1", 4);
+    std::memcpy(bytes, &sid, sizeof(void*));
+    return TRUE;
+  }
+  BOOL LookupAccountSidW(const char16_t*, const void* sid, char16_t* name, DWORD* nameChars,
+                         char16_t* domain, DWORD* domainChars) override {
+    const std::u16string& account = m_.os().accountName;
+    const std::u16string& where = m_.os().accountDomain;
+    if (sid == nullptr || std::memcmp(sid, "SID1", 4) != 0 || account.empty()) {
+      m_.lastError = 1332;  // ERROR_NONE_MAPPED
+      return FALSE;
+    }
+    if (account.size() + 1 > *nameChars || where.size() + 1 > *domainChars) {
+      *nameChars = static_cast<DWORD>(account.size() + 1);
+      *domainChars = static_cast<DWORD>(where.size() + 1);
+      m_.lastError = ERROR_INSUFFICIENT_BUFFER;
+      return FALSE;
+    }
+    std::copy(account.begin(), account.end(), name);
+    name[account.size()] = 0;
+    std::copy(where.begin(), where.end(), domain);
+    domain[where.size()] = 0;
+    *nameChars = static_cast<DWORD>(account.size());
+    *domainChars = static_cast<DWORD>(where.size());
+    return TRUE;
+  }
+  void GlobalMemoryStatus(MemoryStatus* status) override { *status = m_.os().memory; }
   BOOL ExitWindowsEx(UINT flags, DWORD reason) override {
     ShutdownCall call = Shutdown("ExitWindowsEx", nullptr, 0, FALSE, TRUE, reason);
     call.flags = flags;

@@ -28,6 +28,11 @@ struct OsFacts {
   WORD nativeArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
   LANGID userLanguage = 1033;
   std::u16string computerName = u"SIMPC";
+  // The account the process runs as: GetUserNameW's name, and the token user's account.
+  std::u16string userName = u"Administrator";
+  std::u16string accountName = u"Administrator";
+  std::u16string accountDomain = u"SIMPC";
+  MemoryStatus memory{42, 512u << 20, 256u << 20, 1024u << 20, 768u << 20, 2047u << 20, 2000u << 20};
   std::u16string windowsFolder = u"C:\\WINDOWS";
   bool safeMode = false;
   // Exports of the system libraries beyond those of Windows 2000, as "module!function" in lower

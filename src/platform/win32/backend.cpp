@@ -329,6 +329,32 @@ class RealSystem final : public System {
     state.Privileges[0].Attributes = attributes;
     return ::AdjustTokenPrivileges(token, FALSE, &state, sizeof(state), nullptr, nullptr);
   }
+  BOOL GetUserNameW(char16_t* buffer, DWORD* chars) override {
+    return ::GetUserNameW(W(buffer), chars);
+  }
+  BOOL GetTokenInformation(HANDLE token, int infoClass, void* buffer, DWORD size,
+                           DWORD* returned) override {
+    return ::GetTokenInformation(token, static_cast<TOKEN_INFORMATION_CLASS>(infoClass), buffer,
+                                 size, returned);
+  }
+  BOOL LookupAccountSidW(const char16_t* system, const void* sid, char16_t* name,
+                         DWORD* nameChars, char16_t* domain, DWORD* domainChars) override {
+    SID_NAME_USE use;
+    return ::LookupAccountSidW(W(system), const_cast<PSID>(sid), W(name), nameChars, W(domain),
+                               domainChars, &use);
+  }
+  void GlobalMemoryStatus(MemoryStatus* status) override {
+    MEMORYSTATUS memory{};
+    memory.dwLength = sizeof(memory);
+    ::GlobalMemoryStatus(&memory);
+    status->memoryLoad = memory.dwMemoryLoad;
+    status->totalPhys = static_cast<std::uint32_t>(memory.dwTotalPhys);
+    status->availPhys = static_cast<std::uint32_t>(memory.dwAvailPhys);
+    status->totalPageFile = static_cast<std::uint32_t>(memory.dwTotalPageFile);
+    status->availPageFile = static_cast<std::uint32_t>(memory.dwAvailPageFile);
+    status->totalVirtual = static_cast<std::uint32_t>(memory.dwTotalVirtual);
+    status->availVirtual = static_cast<std::uint32_t>(memory.dwAvailVirtual);
+  }
   BOOL ExitWindowsEx(UINT flags, DWORD reason) override { return ::ExitWindowsEx(flags, reason); }
   BOOL InitiateSystemShutdownW(const char16_t* machine, const char16_t* message, DWORD timeout,
                                BOOL forceClose, BOOL reboot) override {
