@@ -14,8 +14,9 @@ BOOL CALLBACK FindBox(HWND window, LPARAM param) {
   GetWindowThreadProcessId(window, &owner);
   wchar_t className[64] = {};
   GetClassNameW(window, className, 64);
+  // A message box: a dialog window of the process that is not the main dialog (product list).
   if (owner == search->processId && IsWindowVisible(window) &&
-      wcscmp(className, L"#32770") == 0) {
+      wcscmp(className, L"#32770") == 0 && GetDlgItem(window, 1006) == nullptr) {
     search->found = window;
     return FALSE;
   }
