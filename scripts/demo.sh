@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The main job: builds zorPurge.exe, starts it under Wine in the sealed prefix of the Windows
-# build, saves a screenshot of what it shows (build/demo/zorPurge.png) and closes it again.
+# The main job: builds zorPurge.exe and starts it under Wine in the sealed prefix of the Windows
+# build, as an administrator would interactively. A small robot answers the Safe Mode question
+# No; the script saves a screenshot of the question (build/demo/question.png) and of the main
+# dialog that follows (build/demo/zorPurge.png), and the robot closes the dialog.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
@@ -8,7 +10,7 @@ bash "$root/scripts/install-deps.sh"
 build=$root/build/windows
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j 2 --target zorPurge wine_prefix
+cmake --build "$build" -j 2 --target zorPurge zp_demo_robot wine_prefix
 
 wine_root=$build/wine
 tools=$root/tests/wine
@@ -16,17 +18,33 @@ tools=$root/tests/wine
 trap '"$tools/session-stop" "$wine_root"' EXIT
 export DISPLAY=$(cat "$wine_root/display")
 
-"$tools/wine-run" "$wine_root" "$build/program/src/zorPurge.exe" >/dev/null 2>&1 &
-program=$!
-echo "demo: zorPurge.exe started; waiting for its window"
-for _ in $(seq 600); do
-  xwininfo -root -tree 2>/dev/null | grep -q '"OSTREL Software Uninstall Utility"' && break
-  kill -0 "$program" 2>/dev/null || break
+work=$wine_root/prefix/drive_c/zptest
+mkdir -p "$work" "$root/build/demo"
+rm -f "$work"/question.* "$work"/dialog.*
+ZP_WINE_COPY="$build/program/src/zorPurge.exe" ZP_WINE_TIMEOUT=900 \
+  "$tools/wine-run" "$wine_root" "$build/tests/e2e/zp_demo_robot.exe" >/dev/null 2>&1 &
+robot=$!
+
+# Waits for the robot's marker, then takes the screenshot and tells the robot to go on.
+shot() {
+  local marker=$1 image=$2
+  for _ in $(seq 600); do
+    [ -e "$work/$marker.ready" ] && break
+    kill -0 "$robot" 2>/dev/null || { echo "demo: the robot ended early" >&2; return 1; }
+    sleep 1
+  done
   sleep 1
-done
-sleep 2
-mkdir -p "$root/build/demo"
-import -window root "$root/build/demo/zorPurge.png"
-echo "demo: screenshot saved to build/demo/zorPurge.png"
-WINEPREFIX=$wine_root/prefix timeout 60 wineserver -k >/dev/null 2>&1 || true
-wait "$program" 2>/dev/null || true
+  import -window root "$root/build/demo/$image"
+  echo "demo: screenshot saved to build/demo/$image"
+  touch "$work/$marker.shot"
+}
+
+echo "demo: zorPurge.exe started; waiting for the Safe Mode question"
+shot question question.png
+echo "demo: answered No; waiting for the dialog"
+shot dialog zorPurge.png
+status=0
+wait "$robot" || status=$?
+rm -f "$work"/question.* "$work"/dialog.*
+[ "$status" -eq 0 ] && echo "demo: the dialog was closed; zorPurge.exe ended with exit code 0" \
+  || { echo "demo: the run did not end as expected (robot status $status)" >&2; exit 1; }
