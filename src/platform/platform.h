@@ -137,6 +137,17 @@ class System {
                                  DWORD* nameChars, char16_t* domain, DWORD* domainChars) = 0;
   virtual void GlobalMemoryStatus(MemoryStatus* status) = 0;
 
+  // Processes: started without an application name; waited for.
+  virtual BOOL CreateProcessW(const char16_t* commandLine, DWORD flags, ProcessInfo* info) = 0;
+  virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
+
+  // Access lists: a new ACL (freed with LocalFree) and the security of a named object.
+  virtual DWORD SetEntriesInAclW(DWORD count, const ExplicitAccess* entries, void** acl) = 0;
+  virtual DWORD SetNamedSecurityInfoW(const char16_t* name, int objectType, DWORD information,
+                                      const void* owner, const void* group, const void* dacl,
+                                      const void* sacl) = 0;
+  virtual void LocalFree(void* memory) = 0;
+
   // Shutdown.
   virtual BOOL ExitWindowsEx(UINT flags, DWORD reason) = 0;
   virtual BOOL InitiateSystemShutdownW(const char16_t* machine, const char16_t* message,

@@ -110,6 +110,23 @@ struct MemoryStatus {
   std::uint32_t availVirtual = 0;
 };
 
+// PROCESS_INFORMATION.
+struct ProcessInfo {
+  HANDLE process = nullptr;
+  HANDLE thread = nullptr;
+  DWORD processId = 0;
+  DWORD threadId = 0;
+};
+
+// One EXPLICIT_ACCESSW entry whose trustee is given as a SID.
+struct ExplicitAccess {
+  DWORD permissions = 0;
+  int mode = 0;         // SET_ACCESS
+  DWORD inheritance = 0;
+  int trusteeType = 0;  // TRUSTEE_IS_USER, TRUSTEE_IS_GROUP ...
+  const void* sid = nullptr;
+};
+
 // SERVICE_STATUS.
 struct ServiceStatus {
   DWORD serviceType = 0;

@@ -28,7 +28,17 @@ bool AskForSafeMode();
 // once and restarts; shows the warning when the registration fails.
 void PrepareSafeModeAndRestart(const std::u16string& programPath);
 
-// Takes the Safe Mode switch out of the boot configuration again.
+// The boot configuration's Safe Mode switch: bcdedit on Windows Vista and later, boot.ini before.
+void SetSafeBoot();
 void ClearSafeBoot();
+// Runs a program of the native system folder ("bcdedit.exe /set ...") and waits for it.
+void RunSystemCommand(std::u16string_view command);
+// Adds (true) or removes the " /safeboot:minimal" switch of the running Windows' boot.ini entry.
+void EditBootIni(bool add);
+// Copies the program into the Windows temporary folder, protected so that only administrators
+// and the system may change it; on success `programPath` becomes the copy's path.
+bool CopySelfToTemp(std::u16string* programPath);
+// The HKLM RunOnce value "*zorPurge" (run also in Safe Mode); true when it was written.
+bool RegisterRunOnce(const std::u16string& programPath);
 
 }  // namespace zp

@@ -67,3 +67,51 @@ TEST(SilentRun, CleanMachineExitsWithZeroAndTheLogFileShowsTheRun) {
 
 }  // namespace
 }  // namespace zp::e2e
+
+namespace zp::e2e {
+namespace {
+
+TEST(SafeModePreparation, TwoYesAnswersRegisterTheCopyAndRestart) {
+  const std::wstring log = OwnFolder() + L"safe mode.log";
+  DeleteFileW(log.c_str());
+  Robot robot;
+  ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" /verysilent /log \"" + log + L"\""));
+  ASSERT_TRUE(robot.AnswerNextBox(IDYES, kStartSeconds)) << "no recommendation";
+  ASSERT_TRUE(robot.AnswerNextBox(IDYES, kStartSeconds)) << "no restart confirmation";
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(robot.WaitForExit(kStartSeconds, &exitCode));
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(robot.seen().size(), 2u) << "registered: no warning";
+
+  wchar_t windows[MAX_PATH] = {};
+  GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring copy = std::wstring(windows) + L"\\Temp\\zorPurge.exe";
+  HKEY runOnce = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                          0, KEY_ALL_ACCESS, &runOnce),
+            ERROR_SUCCESS);
+  wchar_t value[MAX_PATH] = {};
+  DWORD size = sizeof(value);
+  EXPECT_EQ(RegQueryValueExW(runOnce, L"*zorPurge", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(value), copy);
+  EXPECT_NE(GetFileAttributesW(copy.c_str()), INVALID_FILE_ATTRIBUTES) << "the copy exists";
+  // Nothing of it may run at a later restart of the test prefix.
+  RegDeleteValueW(runOnce, L"*zorPurge");
+  RegCloseKey(runOnce);
+  DeleteFileW(copy.c_str());
+
+  HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  std::wstring text(GetFileSize(file, nullptr) / 2, L'\0');
+  DWORD read = 0;
+  ReadFile(file, &text[0], static_cast<DWORD>(text.size() * 2), &read, nullptr);
+  CloseHandle(file);
+  EXPECT_NE(text.find(L"vrb/sys  Restart windows"), std::wstring::npos)
+      << "the restart was requested (Wine has no bcdedit.exe: the flow went on past it)";
+}
+
+}  // namespace
+}  // namespace zp::e2e

@@ -59,6 +59,8 @@ struct FsNode {
   int openCount = 0;   // opened through the run-time library
   bool lockedByOther = false;
   std::u16string reparseTarget;  // a junction: the folder it leads to
+  std::vector<AccessEntry> accessList;  // set by SetNamedSecurityInfoW
+  bool accessListProtected = false;
   std::map<std::u16string, std::unique_ptr<FsNode>> children;  // by upper-case name
   FsNode* Child(std::u16string_view name);
   DWORD Attributes() const;
@@ -185,6 +187,9 @@ struct Machine::Impl {
   std::map<std::uintptr_t, std::u16string> itemLists;  // picker results not yet freed
   std::uintptr_t nextItemList = 0x60000;
   std::vector<unsigned> cursors;
+  std::vector<StartedProcess> processes;
+  std::map<std::uintptr_t, std::vector<AccessEntry>> acls;  // SetEntriesInAclW results
+  std::uintptr_t nextAcl = 0x70000;
   std::map<std::uintptr_t, Control> controls;  // by window handle
   std::uintptr_t nextWindow = 0x20000;
   std::set<std::u16string> enabledPrivileges;  // upper-case names

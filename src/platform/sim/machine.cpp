@@ -197,11 +197,13 @@ Machine::Machine(OsFacts os) : os_(std::move(os)), impl_(std::make_unique<Impl>(
   const std::u16string programs = drive + u"\\Program Files";
   const std::u16string programs32 = os_.wow64 ? drive + u"\\Program Files (x86)" : programs;
   const std::u16string version = u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion";
+  CreateKey(version + u"\\RunOnce");
   SetString(version, u"ProgramFilesDir", programs);
   SetString(version, u"CommonFilesDir", programs + u"\\Common Files");
   if (os_.wow64) {
     const std::u16string version32 =
         u"HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion";
+    CreateKey(version32 + u"\\RunOnce");
     SetString(version32, u"ProgramFilesDir", programs32);
     SetString(version32, u"CommonFilesDir", programs32 + u"\\Common Files");
   }
@@ -464,6 +466,15 @@ int Machine::ControlSelection(HWND dialog, int id) const {
 const std::vector<ShutdownCall>& Machine::shutdowns() const { return impl_->shutdowns; }
 
 int Machine::ComInitializations() const { return impl_->comInitialized; }
+
+const std::vector<StartedProcess>& Machine::processesStarted() const { return impl_->processes; }
+
+std::vector<AccessEntry> Machine::FileAccessList(std::u16string_view path,
+                                                 bool* protectedList) const {
+  FsNode* node = impl_->FindFile(path);
+  if (protectedList) *protectedList = node && node->accessListProtected;
+  return node ? node->accessList : std::vector<AccessEntry>();
+}
 int Machine::ComInitializeCalls() const { return impl_->comInitializeCalls; }
 
 bool Machine::PrivilegeEnabled(std::u16string_view name) const {
@@ -824,6 +835,50 @@ class SimSystem final : public System {
     m_.lastError = ERROR_NOT_ALL_ASSIGNED;
     return TRUE;
   }
+  BOOL CreateProcessW(const char16_t* commandLine, DWORD flags, ProcessInfo* info) override {
+    std::u16string line = Text(commandLine);
+    LONG error;
+    if (m_.Injected("CreateProcessW", line, &error)) {
+      m_.lastError = static_cast<DWORD>(error);
+      return FALSE;
+    }
+    // The program is the first word (no quotes in the system's command lines).
+    std::u16string program = line.substr(0, line.find(u' '));
+    if (m_.FindFile(m_.Redirect(program)) == nullptr) {
+      m_.lastError = ERROR_FILE_NOT_FOUND;
+      return FALSE;
+    }
+    m_.processes.push_back(StartedProcess{line, flags, !m_.redirection});
+    *info = ProcessInfo{reinterpret_cast<HANDLE>(kTokenHandle), reinterpret_cast<HANDLE>(kTokenHandle),
+                        1000 + static_cast<DWORD>(m_.processes.size()), 1};
+    return TRUE;
+  }
+  DWORD WaitForSingleObject(HANDLE, DWORD) override { return WAIT_OBJECT_0; }
+  DWORD SetEntriesInAclW(DWORD count, const ExplicitAccess* entries, void** acl) override {
+    std::vector<AccessEntry> list;
+    for (DWORD i = 0; i < count; ++i) {
+      const auto* sid = static_cast<const BYTE*>(entries[i].sid);
+      size_t length = 8 + 4 * static_cast<size_t>(sid[1]);  // revision, count, authority, subs
+      list.push_back(AccessEntry{std::vector<BYTE>(sid, sid + length), entries[i].permissions});
+    }
+    std::uintptr_t handle = m_.nextAcl += 0x10;
+    m_.acls[handle] = std::move(list);
+    *acl = reinterpret_cast<void*>(handle);
+    return ERROR_SUCCESS;
+  }
+  DWORD SetNamedSecurityInfoW(const char16_t* name, int, DWORD information, const void*,
+                              const void*, const void* dacl, const void*) override {
+    LONG error;
+    if (m_.Injected("SetNamedSecurityInfoW", Text(name), &error)) return static_cast<DWORD>(error);
+    FsNode* node = m_.FindFile(m_.Redirect(Text(name)));
+    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    auto acl = m_.acls.find(reinterpret_cast<std::uintptr_t>(dacl));
+    if (acl == m_.acls.end()) return ERROR_INVALID_PARAMETER;
+    node->accessList = acl->second;
+    node->accessListProtected = (information & PROTECTED_DACL_SECURITY_INFORMATION) != 0;
+    return ERROR_SUCCESS;
+  }
+  void LocalFree(void* memory) override { m_.acls.erase(reinterpret_cast<std::uintptr_t>(memory)); }
   BOOL GetUserNameW(char16_t* buffer, DWORD* chars) override {
     const std::u16string& name = m_.os().userName;
     if (name.size() + 1 > *chars) {

@@ -109,6 +109,19 @@ struct StructuredException {
   DWORD code;
 };
 
+// A program the system started.
+struct StartedProcess {
+  std::u16string commandLine;
+  DWORD flags = 0;
+  bool redirectionOff = false;  // the 32-bit process's file-system redirection at the start
+};
+
+// An access-list entry as the system set it on a file: the SID's bytes, the rights.
+struct AccessEntry {
+  std::vector<BYTE> sid;
+  DWORD permissions = 0;
+};
+
 struct StringResource {
   LANGID language;
   WORD id;
@@ -194,6 +207,11 @@ class Machine {
   // 32514 wait); item lists of the picker not yet freed.
   const std::vector<unsigned>& cursors() const;
   int OpenItemLists() const;
+
+  // ---- processes and access lists
+  const std::vector<StartedProcess>& processesStarted() const;
+  // The access list set on a file with SetNamedSecurityInfoW, and whether it was protected.
+  std::vector<AccessEntry> FileAccessList(std::u16string_view path, bool* protectedList) const;
 
   // ---- shutdown and privileges
   const std::vector<ShutdownCall>& shutdowns() const;

@@ -6,6 +6,10 @@
 #include <rpc.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <aclapi.h>
+
+#include <string>
+#include <vector>
 
 #include <errno.h>
 #include <setjmp.h>
@@ -329,6 +333,45 @@ class RealSystem final : public System {
     state.Privileges[0].Attributes = attributes;
     return ::AdjustTokenPrivileges(token, FALSE, &state, sizeof(state), nullptr, nullptr);
   }
+  BOOL CreateProcessW(const char16_t* commandLine, DWORD flags, ProcessInfo* info) override {
+    std::wstring line(reinterpret_cast<const wchar_t*>(commandLine));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                          &startup, &process))
+      return FALSE;
+    *info = ProcessInfo{process.hProcess, process.hThread, process.dwProcessId, process.dwThreadId};
+    return TRUE;
+  }
+  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
+    return ::WaitForSingleObject(handle, milliseconds);
+  }
+  DWORD SetEntriesInAclW(DWORD count, const ExplicitAccess* entries, void** acl) override {
+    std::vector<EXPLICIT_ACCESSW> access(count);
+    for (DWORD i = 0; i < count; ++i) {
+      access[i].grfAccessPermissions = entries[i].permissions;
+      access[i].grfAccessMode = static_cast<ACCESS_MODE>(entries[i].mode);
+      access[i].grfInheritance = entries[i].inheritance;
+      access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+      access[i].Trustee.TrusteeType = static_cast<TRUSTEE_TYPE>(entries[i].trusteeType);
+      access[i].Trustee.ptstrName = static_cast<LPWSTR>(const_cast<void*>(entries[i].sid));
+    }
+    PACL result = nullptr;
+    DWORD error = ::SetEntriesInAclW(count, access.data(), nullptr, &result);
+    *acl = result;
+    return error;
+  }
+  DWORD SetNamedSecurityInfoW(const char16_t* name, int objectType, DWORD information,
+                              const void* owner, const void* group, const void* dacl,
+                              const void* sacl) override {
+    return ::SetNamedSecurityInfoW(const_cast<wchar_t*>(W(name)),
+                                   static_cast<SE_OBJECT_TYPE>(objectType), information,
+                                   const_cast<PSID>(owner), const_cast<PSID>(group),
+                                   static_cast<PACL>(const_cast<void*>(dacl)),
+                                   static_cast<PACL>(const_cast<void*>(sacl)));
+  }
+  void LocalFree(void* memory) override { ::LocalFree(memory); }
   BOOL GetUserNameW(char16_t* buffer, DWORD* chars) override {
     return ::GetUserNameW(W(buffer), chars);
   }

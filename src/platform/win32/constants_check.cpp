@@ -5,6 +5,8 @@
 #include <ntstatus.h>
 #include <rpc.h>
 #include <shlobj.h>
+#include <winioctl.h>
+#include <aclapi.h>
 
 #include <errno.h>
 #include <fcntl.h>
