@@ -147,6 +147,17 @@ class System {
                                       const void* owner, const void* group, const void* dacl,
                                       const void* sacl) = 0;
   virtual void LocalFree(void* memory) = 0;
+  // late (XP): a well-known SID (WELL_KNOWN_SID_TYPE) into `sid` of `*size` bytes.
+  virtual BOOL CreateWellKnownSid(int type, void* sid, DWORD* size) = 0;
+  // An absolute security descriptor in the caller's buffer (SECURITY_DESCRIPTOR_MIN_LENGTH).
+  virtual BOOL InitializeSecurityDescriptor(void* descriptor, DWORD revision) = 0;
+  virtual BOOL SetSecurityDescriptorOwner(void* descriptor, const void* owner, BOOL defaulted) = 0;
+  virtual BOOL SetSecurityDescriptorGroup(void* descriptor, const void* group, BOOL defaulted) = 0;
+  virtual BOOL SetSecurityDescriptorDacl(void* descriptor, BOOL present, const void* acl,
+                                         BOOL defaulted) = 0;
+  // The process's COM security, from the descriptor (authentication services: COM chooses).
+  virtual HRESULT CoInitializeSecurity(const void* descriptor, DWORD authenticationLevel,
+                                       DWORD impersonationLevel, DWORD capabilities) = 0;
 
   // Shutdown.
   virtual BOOL ExitWindowsEx(UINT flags, DWORD reason) = 0;

@@ -12,6 +12,8 @@
 namespace zp {
 namespace {
 
+constexpr DWORD kComRightsExecute = 3;  // COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL
+
 constexpr std::u16string_view kShellExtensionClass = u"{472083B0-C522-11CF-8763-00608CC02F24}";
 constexpr std::u16string_view kApproved =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
@@ -142,9 +144,43 @@ bool RemoveVirtualDeviceDriver(std::u16string_view fileName) {
   return true;
 }
 
-// The security descriptor for CoInitializeSecurity is not built yet: the process keeps COM's
-// default security, and the result says so.
-bool InitComSecurity() { return false; }
+bool InitComSecurity() {
+  // Windows versions without CreateWellKnownSid keep COM's default security.
+  HMODULE advapi = Sys().LoadLibraryW(u"advapi32.dll");
+  if (advapi == nullptr) return false;
+  bool available = true;
+  for (const char* name : {"InitializeSecurityDescriptor", "CreateWellKnownSid",
+                           "SetSecurityDescriptorDacl", "SetSecurityDescriptorGroup",
+                           "SetSecurityDescriptorOwner", "SetEntriesInAclW"})
+    available = available && Sys().GetProcAddress(advapi, name) != nullptr;
+  bool applied = false;
+  if (available) {
+    alignas(8) BYTE descriptor[64] = {};
+    alignas(8) BYTE sids[5][72] = {};
+    const int types[5] = {WinBuiltinAdministratorsSid, WinLocalServiceSid, WinNetworkServiceSid,
+                          WinSelfSid, WinLocalSystemSid};
+    bool made = Sys().InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ExplicitAccess entries[5];
+    for (int i = 0; made && i < 5; ++i) {
+      DWORD size = sizeof(sids[i]);
+      made = Sys().CreateWellKnownSid(types[i], sids[i], &size) != FALSE;
+      entries[i] = ExplicitAccess{kComRightsExecute, SET_ACCESS, NO_INHERITANCE, TRUSTEE_IS_GROUP,
+                                  sids[i]};
+    }
+    void* acl = nullptr;
+    if (made && Sys().SetEntriesInAclW(5, entries, &acl) == ERROR_SUCCESS && acl != nullptr) {
+      if (Sys().SetSecurityDescriptorOwner(descriptor, sids[0], FALSE) &&
+          Sys().SetSecurityDescriptorGroup(descriptor, sids[0], FALSE) &&
+          Sys().SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE))
+        applied = Sys().CoInitializeSecurity(descriptor, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                                             RPC_C_IMP_LEVEL_IDENTIFY,
+                                             EOAC_DISABLE_AAA | EOAC_NO_CUSTOM_MARSHAL) >= 0;
+    }
+    if (acl != nullptr) Sys().LocalFree(acl);
+  }
+  Sys().FreeLibrary(advapi);
+  return applied;
+}
 
 LONG EnableRestorePrivilege() {
   if (g_setup.IsPlatform(PLAT_WIN9X)) return ERROR_SUCCESS;

@@ -150,3 +150,40 @@ TEST(VirtualDeviceDrivers, EntriesNamingTheFileAreRemoved) {
 
 }  // namespace
 }  // namespace zp
+
+namespace zp {
+namespace {
+
+TEST(ComSecurity, FiveGroupsMayExecuteUnderAdministrators) {
+  ResetProcessState();
+  sim::Machine machine(sim::OsFacts::WindowsXp());
+  machine.Install();
+  g_setup.Init();
+  EXPECT_TRUE(InitComSecurity());
+  ASSERT_TRUE(machine.comSecurity().has_value());
+  const sim::ComSecurity& security = *machine.comSecurity();
+  const std::vector<BYTE> administrators = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+  EXPECT_EQ(security.owner, administrators);
+  EXPECT_EQ(security.group, administrators);
+  ASSERT_EQ(security.dacl.size(), 5u);
+  const BYTE authorities[] = {0, 19, 20, 10, 18};  // administrators, local/network service, self, system
+  for (size_t i = 1; i < 5; ++i) EXPECT_EQ(security.dacl[i].sid[8], authorities[i]) << i;
+  EXPECT_EQ(security.dacl[0].sid, administrators);
+  for (const sim::AccessEntry& entry : security.dacl) EXPECT_EQ(entry.permissions, 3u);
+  EXPECT_EQ(security.authenticationLevel, 6u);
+  EXPECT_EQ(security.impersonationLevel, 2u);
+  EXPECT_EQ(security.capabilities, 0x3000u);
+  EXPECT_FALSE(InitComSecurity()) << "a second call is too late";
+}
+
+TEST(ComSecurity, Windows2000KeepsTheDefault) {
+  ResetProcessState();
+  sim::Machine machine(sim::OsFacts::Windows2000());
+  machine.Install();
+  g_setup.Init();
+  EXPECT_FALSE(InitComSecurity());
+  EXPECT_FALSE(machine.comSecurity().has_value());
+}
+
+}  // namespace
+}  // namespace zp

@@ -190,6 +190,12 @@ struct Machine::Impl {
   std::vector<StartedProcess> processes;
   std::map<std::uintptr_t, std::vector<AccessEntry>> acls;  // SetEntriesInAclW results
   std::uintptr_t nextAcl = 0x70000;
+  struct Descriptor {
+    std::vector<BYTE> owner, group;
+    std::uintptr_t dacl = 0;
+  };
+  std::map<const void*, Descriptor> descriptors;
+  std::optional<ComSecurity> comSecurity;
   std::map<std::uintptr_t, Control> controls;  // by window handle
   std::uintptr_t nextWindow = 0x20000;
   std::set<std::u16string> enabledPrivileges;  // upper-case names

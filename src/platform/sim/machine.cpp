@@ -70,6 +70,9 @@ bool IsBaseExport(const std::string& key) {
   static constexpr const char* kBaseExports[] = {
       "advapi32.dll!initiatesystemshutdownw", "user32.dll!exitwindowsex",
       "shell32.dll!shgetspecialfolderpathw",
+      "advapi32.dll!initializesecuritydescriptor", "advapi32.dll!setsecuritydescriptordacl",
+      "advapi32.dll!setsecuritydescriptorgroup", "advapi32.dll!setsecuritydescriptorowner",
+      "advapi32.dll!setentriesinaclw",
       "ntdll.dll!ntdeletekey", "ntdll.dll!rtlntstatustodoserror"};
   for (const char* name : kBaseExports)
     if (key == name) return true;
@@ -468,6 +471,7 @@ const std::vector<ShutdownCall>& Machine::shutdowns() const { return impl_->shut
 int Machine::ComInitializations() const { return impl_->comInitialized; }
 
 const std::vector<StartedProcess>& Machine::processesStarted() const { return impl_->processes; }
+const std::optional<ComSecurity>& Machine::comSecurity() const { return impl_->comSecurity; }
 
 std::vector<AccessEntry> Machine::FileAccessList(std::u16string_view path,
                                                  bool* protectedList) const {
@@ -879,6 +883,65 @@ class SimSystem final : public System {
     return ERROR_SUCCESS;
   }
   void LocalFree(void* memory) override { m_.acls.erase(reinterpret_cast<std::uintptr_t>(memory)); }
+  BOOL CreateWellKnownSid(int type, void* sid, DWORD* size) override {
+    if (!m_.os().lateExports.count("advapi32.dll!createwellknownsid")) {
+      m_.lastError = ERROR_PROC_NOT_FOUND;
+      return FALSE;
+    }
+    std::vector<BYTE> bytes;
+    switch (type) {
+      case WinBuiltinAdministratorsSid: bytes = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0}; break;
+      case WinLocalServiceSid: bytes = {1, 1, 0, 0, 0, 0, 0, 5, 19, 0, 0, 0}; break;
+      case WinNetworkServiceSid: bytes = {1, 1, 0, 0, 0, 0, 0, 5, 20, 0, 0, 0}; break;
+      case WinSelfSid: bytes = {1, 1, 0, 0, 0, 0, 0, 5, 10, 0, 0, 0}; break;
+      case WinLocalSystemSid: bytes = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}; break;
+      default: m_.lastError = ERROR_INVALID_PARAMETER; return FALSE;
+    }
+    if (*size < bytes.size()) {
+      *size = static_cast<DWORD>(bytes.size());
+      m_.lastError = ERROR_INSUFFICIENT_BUFFER;
+      return FALSE;
+    }
+    std::memcpy(sid, bytes.data(), bytes.size());
+    *size = static_cast<DWORD>(bytes.size());
+    return TRUE;
+  }
+  BOOL InitializeSecurityDescriptor(void* descriptor, DWORD revision) override {
+    if (revision != SECURITY_DESCRIPTOR_REVISION) return FALSE;
+    m_.descriptors[descriptor] = Machine::Impl::Descriptor{};
+    return TRUE;
+  }
+  BOOL SetSecurityDescriptorOwner(void* descriptor, const void* owner, BOOL) override {
+    auto it = m_.descriptors.find(descriptor);
+    if (it == m_.descriptors.end()) return FALSE;
+    it->second.owner = SidBytes(owner);
+    return TRUE;
+  }
+  BOOL SetSecurityDescriptorGroup(void* descriptor, const void* group, BOOL) override {
+    auto it = m_.descriptors.find(descriptor);
+    if (it == m_.descriptors.end()) return FALSE;
+    it->second.group = SidBytes(group);
+    return TRUE;
+  }
+  BOOL SetSecurityDescriptorDacl(void* descriptor, BOOL, const void* acl, BOOL) override {
+    auto it = m_.descriptors.find(descriptor);
+    if (it == m_.descriptors.end() || !m_.acls.count(reinterpret_cast<std::uintptr_t>(acl)))
+      return FALSE;
+    it->second.dacl = reinterpret_cast<std::uintptr_t>(acl);
+    return TRUE;
+  }
+  HRESULT CoInitializeSecurity(const void* descriptor, DWORD authenticationLevel,
+                               DWORD impersonationLevel, DWORD capabilities) override {
+    if (m_.comSecurity) return RPC_E_TOO_LATE;
+    auto it = m_.descriptors.find(descriptor);
+    if (it == m_.descriptors.end()) return static_cast<HRESULT>(0x80070057);  // E_INVALIDARG
+    ComSecurity security{it->second.owner, it->second.group, {}, authenticationLevel,
+                         impersonationLevel, capabilities};
+    auto acl = m_.acls.find(it->second.dacl);
+    if (acl != m_.acls.end()) security.dacl = acl->second;
+    m_.comSecurity = security;
+    return 0;
+  }
   BOOL GetUserNameW(char16_t* buffer, DWORD* chars) override {
     const std::u16string& name = m_.os().userName;
     if (name.size() + 1 > *chars) {
@@ -977,6 +1040,12 @@ class SimSystem final : public System {
       {u"SeRestorePrivilege", 18},
       {u"SeShutdownPrivilege", 19},
       {u"SeDebugPrivilege", 20}};
+
+  static std::vector<BYTE> SidBytes(const void* sid) {
+    const auto* bytes = static_cast<const BYTE*>(sid);
+    return bytes ? std::vector<BYTE>(bytes, bytes + 8 + 4 * static_cast<size_t>(bytes[1]))
+                 : std::vector<BYTE>();
+  }
 
   Machine::Impl::Library* LibraryOf(HMODULE module) {
     auto value = reinterpret_cast<std::uintptr_t>(module);

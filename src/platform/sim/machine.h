@@ -122,6 +122,16 @@ struct AccessEntry {
   DWORD permissions = 0;
 };
 
+// The process's COM security as CoInitializeSecurity received it.
+struct ComSecurity {
+  std::vector<BYTE> owner;
+  std::vector<BYTE> group;
+  std::vector<AccessEntry> dacl;
+  DWORD authenticationLevel = 0;
+  DWORD impersonationLevel = 0;
+  DWORD capabilities = 0;
+};
+
 struct StringResource {
   LANGID language;
   WORD id;
@@ -212,6 +222,8 @@ class Machine {
   const std::vector<StartedProcess>& processesStarted() const;
   // The access list set on a file with SetNamedSecurityInfoW, and whether it was protected.
   std::vector<AccessEntry> FileAccessList(std::u16string_view path, bool* protectedList) const;
+
+  const std::optional<ComSecurity>& comSecurity() const;
 
   // ---- shutdown and privileges
   const std::vector<ShutdownCall>& shutdowns() const;

@@ -372,6 +372,35 @@ class RealSystem final : public System {
                                    static_cast<PACL>(const_cast<void*>(sacl)));
   }
   void LocalFree(void* memory) override { ::LocalFree(memory); }
+  BOOL CreateWellKnownSid(int type, void* sid, DWORD* size) override {
+    using Fn = BOOL(WINAPI*)(WELL_KNOWN_SID_TYPE, PSID, PSID, DWORD*);
+    auto fn = Late<Fn>(L"advapi32.dll", "CreateWellKnownSid");
+    if (!fn) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return FALSE;
+    }
+    return fn(static_cast<WELL_KNOWN_SID_TYPE>(type), nullptr, sid, size);
+  }
+  BOOL InitializeSecurityDescriptor(void* descriptor, DWORD revision) override {
+    return ::InitializeSecurityDescriptor(descriptor, revision);
+  }
+  BOOL SetSecurityDescriptorOwner(void* descriptor, const void* owner, BOOL defaulted) override {
+    return ::SetSecurityDescriptorOwner(descriptor, const_cast<PSID>(owner), defaulted);
+  }
+  BOOL SetSecurityDescriptorGroup(void* descriptor, const void* group, BOOL defaulted) override {
+    return ::SetSecurityDescriptorGroup(descriptor, const_cast<PSID>(group), defaulted);
+  }
+  BOOL SetSecurityDescriptorDacl(void* descriptor, BOOL present, const void* acl,
+                                 BOOL defaulted) override {
+    return ::SetSecurityDescriptorDacl(descriptor, present,
+                                       static_cast<PACL>(const_cast<void*>(acl)), defaulted);
+  }
+  HRESULT CoInitializeSecurity(const void* descriptor, DWORD authenticationLevel,
+                               DWORD impersonationLevel, DWORD capabilities) override {
+    return ::CoInitializeSecurity(const_cast<void*>(descriptor), -1, nullptr, nullptr,
+                                  authenticationLevel, impersonationLevel, nullptr, capabilities,
+                                  nullptr);
+  }
   BOOL GetUserNameW(char16_t* buffer, DWORD* chars) override {
     return ::GetUserNameW(W(buffer), chars);
   }
