@@ -24,12 +24,11 @@ BOOL CALLBACK FindWindowOf(HWND window, LPARAM param) {
 
 HWND Find(DWORD processId, bool mainDialog, int seconds) {
   Search search{processId, mainDialog, nullptr};
-  for (int tick = 0; tick < seconds * 10; ++tick) {
+  for (int tick = 0;; ++tick) {
     EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&search));
-    if (search.found) return search.found;
+    if (search.found || tick >= seconds * 10) return search.found;
     Sleep(100);
   }
-  return nullptr;
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 
 namespace zp::e2e {
 
-// The visible main dialog of the process (a #32770 window with control 1006), or null.
+// The visible main dialog of the process (a #32770 window with control 1006), or null; looked
+// for once, then every 0.1 s for `seconds`.
 HWND FindMainDialog(DWORD processId, int seconds);
 // A visible message box of the process (a #32770 window that is not the main dialog), or null.
 HWND FindMessageBox(DWORD processId, int seconds);

@@ -1,27 +1,9 @@
 #include "robot.h"
 
+#include "dialog_robot.h"
+
 namespace zp::e2e {
 namespace {
-
-struct Search {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  wchar_t className[64] = {};
-  GetClassNameW(window, className, 64);
-  // A message box: a dialog window of the process that is not the main dialog (product list).
-  if (owner == search->processId && IsWindowVisible(window) &&
-      wcscmp(className, L"#32770") == 0 && GetDlgItem(window, 1006) == nullptr) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
 
 std::wstring WindowText(HWND window) {
   wchar_t text[4096] = {};
@@ -58,17 +40,15 @@ Robot::~Robot() {
 
 bool Robot::AnswerNextBox(int button, int seconds) {
   for (int tick = 0; tick < seconds * 10; ++tick) {
-    Search search{process_.dwProcessId, nullptr};
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found) {
+    if (HWND found = FindMessageBox(process_.dwProcessId, 0)) {
       Sleep(200);  // let the box finish drawing before it is pressed
-      SeenBox box{WindowText(search.found), {}, button};
-      if (HWND text = GetDlgItem(search.found, 0xFFFF)) box.text = WindowText(text);
+      SeenBox box{WindowText(found), {}, button};
+      if (HWND text = GetDlgItem(found, 0xFFFF)) box.text = WindowText(text);
       seen_.push_back(box);
-      SendMessageW(search.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(GetDlgItem(search.found, button)));
+      SendMessageW(found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(found, button)));
       // Wait until the box is gone, so the next search does not find it again.
-      for (int i = 0; i < 100 && IsWindow(search.found); ++i) Sleep(100);
+      for (int i = 0; i < 100 && IsWindow(found); ++i) Sleep(100);
       return true;
     }
     if (WaitForSingleObject(process_.hProcess, 100) == WAIT_OBJECT_0) return false;
@@ -84,12 +64,10 @@ bool Robot::RunScript(const std::vector<int>& script, int seconds, DWORD* exitCo
       GetExitCodeProcess(process_.hProcess, exitCode);
       return true;
     }
-    Search search{process_.dwProcessId, nullptr};
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found) {
+    if (HWND found = FindMessageBox(process_.dwProcessId, 0)) {
       int button = next < script.size() ? script[next++]
-                   : GetDlgItem(search.found, IDNO) ? IDNO
-                                                    : IDOK;
+                   : GetDlgItem(found, IDNO) ? IDNO
+                                             : IDOK;
       AnswerNextBox(button, 5);
       continue;
     }

@@ -2,6 +2,7 @@
 // answers it, and the program ends as the answer says.
 #include <gtest/gtest.h>
 
+#include "dialog_robot.h"
 #include "robot.h"
 
 namespace zp::e2e {
@@ -10,37 +11,13 @@ namespace {
 // A Wine process of ours takes up to a minute to start where Wine's 32-bit loader is emulated.
 constexpr int kStartSeconds = 300;
 
-struct DialogSearch {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK FindMainDialog(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<DialogSearch*>(param);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && IsWindowVisible(window) && GetDlgItem(window, 1006)) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// The program's main dialog (the window with the product list), closed as its close box does.
-bool CloseMainDialog(DWORD processId, int seconds) {
-  DialogSearch search{processId, nullptr};
-  for (int tick = 0; tick < seconds * 10 && search.found == nullptr; ++tick) {
-    EnumWindows(FindMainDialog, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) Sleep(100);
-  }
-  return search.found != nullptr && PostMessageW(search.found, WM_CLOSE, 0, 0);
-}
-
 TEST(Startup, SafeModeRecommendationAnsweredNoOpensTheDialogAndItsCloseEndsTheRun) {
   Robot robot;
   ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\""));
   ASSERT_TRUE(robot.AnswerNextBox(IDNO, kStartSeconds)) << "no message box appeared";
-  ASSERT_TRUE(CloseMainDialog(robot.processId(), kStartSeconds)) << "no dialog appeared";
+  HWND dialog = FindMainDialog(robot.processId(), kStartSeconds);
+  ASSERT_NE(dialog, nullptr) << "no dialog appeared";
+  PostMessageW(dialog, WM_CLOSE, 0, 0);  // as its close box does
   DWORD exitCode = 12345;
   ASSERT_TRUE(robot.WaitForExit(kStartSeconds, &exitCode)) << "the program did not end";
   EXPECT_EQ(exitCode, 0u);
