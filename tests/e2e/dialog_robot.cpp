@@ -65,6 +65,20 @@ std::wstring ControlText(HWND dialog, int id) {
 
 bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
+bool SetControlText(HWND dialog, int id, const std::wstring& text) {
+  return SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(text.c_str())) == TRUE;
+}
+
+bool SelectComboItem(HWND dialog, int id, int index, int seconds) {
+  HWND combo = GetDlgItem(dialog, id);
+  if (SendMessageW(combo, CB_SETCURSEL, index, 0) != index) return false;
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                             reinterpret_cast<LPARAM>(combo), SMTO_NORMAL, seconds * 1000u,
+                             &result) != 0;
+}
+
 void PostClick(HWND dialog, int id) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));

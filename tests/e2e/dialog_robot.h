@@ -21,6 +21,12 @@ std::vector<std::wstring> ComboItems(HWND dialog, int id);
 int ComboSelection(HWND dialog, int id);
 std::wstring ControlText(HWND dialog, int id);
 bool ControlEnabled(HWND dialog, int id);
+// Puts `text` into a control (WM_SETTEXT), as if the user had typed it; false when it failed.
+bool SetControlText(HWND dialog, int id, const std::wstring& text);
+// Chooses entry `index` of a list as a user does: selects it (CB_SETCURSEL) and tells the dialog
+// (WM_COMMAND with CBN_SELCHANGE), waiting up to `seconds` until the dialog has handled it.
+// False when the entry could not be selected or the dialog did not answer in time.
+bool SelectComboItem(HWND dialog, int id, int index, int seconds);
 // A click on a button, posted (the handler may open modal boxes the robot has to answer).
 void PostClick(HWND dialog, int id);
 
