@@ -63,7 +63,9 @@ std::wstring ControlText(HWND dialog, int id) {
   return text;
 }
 
-bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool ControlEnabled(HWND dialog, int id) {
+  return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
 
 bool SetControlText(HWND dialog, int id, const std::wstring& text) {
   return SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0,
