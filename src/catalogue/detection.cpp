@@ -9,6 +9,7 @@
 #include "platform/owners.h"
 #include "resource_ids.h"
 #include "startup/run_settings.h"
+#include "toolkit/registry.h"
 
 namespace zp {
 namespace {
@@ -21,13 +22,6 @@ constexpr std::u16string_view kGen5Key = u"Software\\Keswin Software\\Ostrel\\5.
 constexpr std::u16string_view kCurrentKey = u"Software\\Ostrel Software\\Ostrel";
 constexpr std::u16string_view kUninstall =
     u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
-bool KeyOpens(std::u16string_view subKey) {
-  std::u16string path(subKey);
-  UniqueRegKey key;
-  return Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) ==
-         ERROR_SUCCESS;
-}
 
 // One value of HKLM\subKey read into a buffer of `chars` characters. A value that does not fit
 // with its terminator counts as missing: no text beyond the buffer is used.
@@ -142,10 +136,10 @@ void DetectBusiness(Candidates& found) {
 
 void DetectConsumer(Candidates& found) {
   std::u16string product;
-  if (KeyOpens(kCurrentKey)) {
+  if (HklmEntryExists(kCurrentKey, nullptr)) {
     product = ReadValue(kCurrentKey, u"Product", kShortChars);
     g_product.detectedGeneration = LeadingNumber(ReadValue(kCurrentKey, u"Version", kShortChars));
-  } else if (KeyOpens(kGen5Key)) {
+  } else if (HklmEntryExists(kGen5Key, nullptr)) {
     product = ReadValue(kGen5Key, u"Product", kShortChars);
     g_product.detectedGeneration = 5;
   }

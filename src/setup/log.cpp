@@ -51,18 +51,12 @@ const char16_t* ShortCategory(std::int32_t category) {
   return category >= 0 && category < kCategoryCount ? kCategories[category].shortName : u"???";
 }
 
-// The local date and time of an entry; all zero (00.01.1900 00:00:00) when it has none.
-struct LocalFields {
-  int day = 0;
-  int month = 1;
-  int year = 1900;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-};
-
-LocalFields LocalTimeOf(std::int64_t time) {
-  LocalFields fields;
+// The local date and time of an entry; a time that cannot be converted reads as day 00,
+// month 01, year 1900, 00:00:00.
+SystemTime LocalTimeOf(std::int64_t time) {
+  SystemTime fields;
+  fields.year = 1900;
+  fields.month = 1;
   constexpr std::uint64_t kLatest = (UINT64_MAX - kFileTimeOf1970) / kFileTimeUnitsPerSecond;
   if (time < 0 || static_cast<std::uint64_t>(time) > kLatest) return fields;
   const std::uint64_t units = static_cast<std::uint64_t>(time) * kFileTimeUnitsPerSecond +
@@ -74,13 +68,7 @@ LocalFields LocalTimeOf(std::int64_t time) {
   SystemTime st;
   if (!Sys().FileTimeToLocalFileTime(&utc, &local) || !Sys().FileTimeToSystemTime(&local, &st))
     return fields;
-  fields.day = st.day;
-  fields.month = st.month;
-  fields.year = st.year;
-  fields.hour = st.hour;
-  fields.minute = st.minute;
-  fields.second = st.second;
-  return fields;
+  return st;
 }
 
 std::int64_t Now() {
@@ -102,7 +90,7 @@ bool Selected(const LogEntry& entry, std::int32_t maxLevel,
 
 // "dd.mm.yyyy hh:mm:ss category: ", the head of a rendered line.
 std::u16string RenderedHead(const LogEntry& entry) {
-  const LocalFields t = LocalTimeOf(entry.time);
+  const SystemTime t = LocalTimeOf(entry.time);
   return Format(u"%02d.%02d.%4d %02d:%02d:%02d %s: ", t.day, t.month, t.year, t.hour, t.minute,
                 t.second, LongCategory(entry.category));
 }
@@ -118,7 +106,7 @@ const char16_t* RtfColour(std::int32_t level) {
 
 // One entry as a line of the file, without its terminator; empty for an unknown layout.
 std::u16string FileLine(const LogEntry& entry, std::int32_t layout, bool showTicks) {
-  const LocalFields t = LocalTimeOf(entry.time);
+  const SystemTime t = LocalTimeOf(entry.time);
   std::u16string line;
   if (layout == 0) {
     line = Format(u"%02d:%02d:%02d %s/%s  ", t.hour, t.minute, t.second, LevelName(entry.level),

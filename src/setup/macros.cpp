@@ -59,12 +59,9 @@ std::u16string SpecialFolder(int csidl) {
   return GetSpecialFolder(&folder, csidl) ? folder : std::u16string();
 }
 
+// An empty key names no product (it would open HKLM itself).
 bool KeyOpens(const std::u16string& subKey) {
-  // An empty key names no product (it would open HKLM itself).
-  if (subKey.empty()) return false;
-  UniqueRegKey key;
-  return Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ, key.put()) ==
-         ERROR_SUCCESS;
+  return !subKey.empty() && HklmEntryExists(subKey, nullptr);
 }
 
 // The product's data folder: "DataFolder" of the product's key, else of the generation-5 key,

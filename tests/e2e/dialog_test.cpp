@@ -16,8 +16,6 @@ constexpr int kSeconds = 300;
 constexpr int kProductList = 1006, kFolder = 1004, kBrowse = 1008, kClose = 8;
 constexpr int kVork = 2, kGeneration7 = 11;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // What the test planted, taken away again however the test ends.
 struct Planted {
   Footprint footprint;

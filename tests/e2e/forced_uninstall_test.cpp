@@ -14,24 +14,6 @@ constexpr int kRunSeconds = 300;
 const wchar_t* kGen4Key = L"Software\\Keswin Software\\Ostrel\\4.0";
 const std::wstring kProductFolder = L"C:\\zpgen4";
 
-std::string ReadAll(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD read = 0;
-  ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  bytes.resize(read);
-  return bytes;
-}
-
-std::wstring Utf16(const std::string& bytes) {
-  std::wstring text(bytes.size() / 2, L'\0');
-  memcpy(&text[0], bytes.data(), text.size() * 2);
-  return text;
-}
-
 class ForcedUninstall : public ::testing::Test {
  protected:
   void Plant(const wchar_t* library) {
@@ -64,7 +46,7 @@ TEST_F(ForcedUninstall, TheLibraryIsCalledAndItsRestartRequestAsked) {
   DWORD exitCode = 12345;
   ASSERT_TRUE(robot.RunScript({IDNO}, kRunSeconds, &exitCode));
   EXPECT_EQ(exitCode, 0u);
-  EXPECT_EQ(ReadAll(OwnFolder() + L"tavlink-calls.txt"), "0 0 1 preset 0\n");
+  EXPECT_EQ(ReadFileBytes(OwnFolder() + L"tavlink-calls.txt"), "0 0 1 preset 0\n");
   ASSERT_EQ(robot.seen().size(), 1u) << "no Safe Mode question on this path, only the restart one";
   EXPECT_EQ(robot.seen()[0].caption, L"ostrel! Antivirus Uninstall");
   EXPECT_NE(robot.seen()[0].text.find(L"Do you wish to restart now?"), std::wstring::npos);
@@ -80,9 +62,9 @@ TEST_F(ForcedUninstall, ACrashInsideTheLibraryDoesNotEndTheRun) {
   DWORD exitCode = 12345;
   ASSERT_TRUE(robot.RunScript({}, kRunSeconds, &exitCode));
   EXPECT_EQ(exitCode, 0u) << "the program ended normally";
-  EXPECT_EQ(ReadAll(OwnFolder() + L"tavlink-calls.txt"), "0 0 1 preset 0\n");
+  EXPECT_EQ(ReadFileBytes(OwnFolder() + L"tavlink-calls.txt"), "0 0 1 preset 0\n");
   EXPECT_TRUE(robot.seen().empty());
-  std::wstring text = Utf16(ReadAll(log));
+  std::wstring text = Utf16Text(ReadFileBytes(log));
   EXPECT_NE(text.find(L"Exception 0xC0000005 in tavlinkUninstallProgram"), std::wstring::npos);
 }
 

@@ -17,8 +17,6 @@ const wchar_t* kRestartQuestion =
     L"Product successfully removed\nRemaining items will be removed after restart.\n\n"
     L"Do you wish to restart now?";
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 TEST(InteractiveRun, OnACleanMachineTheListHoldsEveryProduct) {
   Robot robot;
   ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\""));

@@ -13,23 +13,10 @@ namespace {
 
 constexpr int kRunSeconds = 300;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 std::string Report(const std::vector<std::wstring>& lines) {
   std::string report;
   for (const std::wstring& line : lines) report += "\n  " + Narrow(line);
   return report;
-}
-
-std::wstring ReadLog(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::wstring text(GetFileSize(file, nullptr) / 2, L'\0');
-  DWORD read = 0;
-  ReadFile(file, &text[0], static_cast<DWORD>(text.size() * 2), &read, nullptr);
-  CloseHandle(file);
-  return text;
 }
 
 TEST(SilentRemoval, GenerationSevenConsumerProduct) {
@@ -54,7 +41,7 @@ TEST(SilentRemoval, GenerationSevenConsumerProduct) {
 
   EXPECT_TRUE(Remnants(product).empty()) << Report(Remnants(product));
   EXPECT_TRUE(Remnants(others).empty()) << Report(Remnants(others));
-  std::wstring text = ReadLog(log);
+  std::wstring text = Utf16Text(ReadFileBytes(log));
   for (const wchar_t* line : {L"Stopping service ostrel! Antivirus",
                               L"Service ostrel! Antivirus uninstalled",
                               L"Service ostrel! Mail Scanner uninstalled",

@@ -20,6 +20,26 @@ std::wstring OwnFolder() {
   return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
+std::string ReadFileBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
+std::wstring Utf16Text(const std::string& bytes) {
+  std::wstring text(bytes.size() / 2, L'\0');
+  if (!text.empty()) memcpy(&text[0], bytes.data(), text.size() * 2);
+  return text;
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 bool Robot::Start(const std::wstring& commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

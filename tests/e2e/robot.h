@@ -41,4 +41,10 @@ class Robot {
 // The folder of the running test program, with a trailing backslash.
 std::wstring OwnFolder();
 
+// A file's bytes (empty when it cannot be read), such a file read as UTF-16 text (a log of the
+// program, its byte-order mark kept), and text for a test's failure message.
+std::string ReadFileBytes(const std::wstring& path);
+std::wstring Utf16Text(const std::string& bytes);
+std::string Narrow(const std::wstring& text);
+
 }  // namespace zp::e2e

@@ -46,18 +46,10 @@ TEST(SilentRun, CleanMachineExitsWithZeroAndTheLogFileShowsTheRun) {
   DeleteFileW(log.c_str());
   EXPECT_EQ(RunAnsweringNo(L"/verysilent /prod ois /log \"" + log + L"\""), 0u);
 
-  HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "no log file";
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD read = 0;
-  ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  bytes.resize(read);
-  ASSERT_GE(bytes.size(), 2u);
+  std::string bytes = ReadFileBytes(log);
+  ASSERT_GE(bytes.size(), 2u) << "no log file";
   EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE", 2));
-  std::wstring text(bytes.size() / 2 - 1, L'\0');
-  memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+  std::wstring text = Utf16Text(bytes.substr(2));
   EXPECT_EQ(text.find(L"min/gen  Started: "), 9u) << "the first line starts the run";
   EXPECT_NE(text.find(L"/verysilent /prod ois /log"), std::wstring::npos);
   EXPECT_NE(text.find(L"vrb/reg  Set registry: OstrelPersistentStorage\\GUID="), std::wstring::npos);
@@ -102,13 +94,8 @@ TEST(SafeModePreparation, TwoYesAnswersRegisterTheCopyAndRestart) {
   RegCloseKey(runOnce);
   DeleteFileW(copy.c_str());
 
-  HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  std::wstring text(GetFileSize(file, nullptr) / 2, L'\0');
-  DWORD read = 0;
-  ReadFile(file, &text[0], static_cast<DWORD>(text.size() * 2), &read, nullptr);
-  CloseHandle(file);
+  std::wstring text = Utf16Text(ReadFileBytes(log));
+  ASSERT_FALSE(text.empty()) << "no log file";
   EXPECT_NE(text.find(L"vrb/sys  Restart windows"), std::wstring::npos)
       << "the restart was requested (Wine has no bcdedit.exe: the flow went on past it)";
 }
