@@ -36,6 +36,16 @@ class Registry {
   // is deleted itself, not its target).
   virtual NTSTATUS NtDeleteKey(HKEY key) = 0;
   virtual DWORD RtlNtStatusToDosError(NTSTATUS status) = 0;
+  // The key's number of sub-keys and the length of its longest sub-key name (characters).
+  virtual LONG RegQueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* maxSubKeyChars) = 0;
+  // `*nameChars` in: the buffer's size; out: the name's length without its terminator.
+  virtual LONG RegEnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars) = 0;
+
+  // Hives: a hive file mounted as root\subKey (HKEY_USERS or HKEY_LOCAL_MACHINE) and unmounted
+  // again need SeRestorePrivilege; saving a key to a new hive file needs SeBackupPrivilege.
+  virtual LONG RegLoadKeyW(HKEY root, const char16_t* subKey, const char16_t* file) = 0;
+  virtual LONG RegUnLoadKeyW(HKEY root, const char16_t* subKey) = 0;
+  virtual LONG RegSaveKeyW(HKEY key, const char16_t* file) = 0;
 };
 
 class FileSystem {

@@ -286,5 +286,69 @@ TEST_F(RegistryLinkContract, DeletingTheLinksPathDeletesTheTarget) {
   EXPECT_EQ(type, REG_LINK);
 }
 
+// Hive files: what the walk over the user profiles relies on.
+class HiveContract : public Contract {
+ protected:
+  static void Enable(const char16_t* privilege) {
+    HANDLE token = nullptr;
+    Luid luid{};
+    ASSERT_TRUE(Sys().OpenProcessToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    ASSERT_TRUE(Sys().LookupPrivilegeValueW(nullptr, privilege, &luid));
+    ASSERT_TRUE(Sys().AdjustTokenPrivileges(token, luid, SE_PRIVILEGE_ENABLED));
+    Files().CloseHandle(token);
+  }
+  void TearDown() override {
+    Reg().RegUnLoadKeyW(HKEY_USERS, kMount);  // after a failed test
+    Contract::TearDown();
+  }
+  static constexpr const char16_t* kMount = u"zpContractHive";
+};
+
+TEST_F(HiveContract, SavedKeyLoadsUnderUsersAndUnloadsOnceNoHandleIsOpen) {
+  Enable(u"SeBackupPrivilege");
+  Enable(u"SeRestorePrivilege");
+  std::u16string file = Scratch(u"NtUser.dat");
+  {
+    UniqueRegKey key;
+    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, kKey + u"\\AppEvents\\Ostrel", &key), ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, kKey, &key), ERROR_SUCCESS);
+    ASSERT_EQ(Reg().RegSaveKeyW(key.get(), file.c_str()), ERROR_SUCCESS);
+    // Windows refuses to overwrite an existing file; Wine overwrites it.
+    if (!OnWine()) EXPECT_EQ(Reg().RegSaveKeyW(key.get(), file.c_str()), ERROR_ALREADY_EXISTS);
+  }
+
+  ASSERT_EQ(Reg().RegLoadKeyW(HKEY_USERS, kMount, file.c_str()), ERROR_SUCCESS);
+  UniqueRegKey inside;
+  ASSERT_EQ(Reg().RegOpenKeyExW(HKEY_USERS, (std::u16string(kMount) + u"\\AppEvents\\Ostrel").c_str(),
+                                0, KEY_READ, inside.put()),
+            ERROR_SUCCESS);
+  inside.reset();
+  ASSERT_EQ(Reg().RegOpenKeyExW(HKEY_USERS, kMount, 0, KEY_READ, inside.put()), ERROR_SUCCESS);
+  EXPECT_EQ(Reg().RegUnLoadKeyW(HKEY_USERS, kMount), ERROR_ACCESS_DENIED)
+      << "a handle to its root keeps the hive mounted";
+  // Windows holds the file of a mounted hive; Wine does not.
+  if (!OnWine()) EXPECT_EQ(Files().DeleteFileW(file.c_str()), FALSE);
+  inside.reset();
+  ASSERT_EQ(Reg().RegUnLoadKeyW(HKEY_USERS, kMount), ERROR_SUCCESS);
+  EXPECT_EQ(Reg().RegOpenKeyExW(HKEY_USERS, kMount, 0, KEY_READ, inside.put()),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Reg().RegUnLoadKeyW(HKEY_USERS, kMount), ERROR_FILE_NOT_FOUND)
+      << "nothing is mounted under that name any more";
+
+  // The hive of a logged-on user is a file Windows holds open: loading it is a sharing
+  // violation.
+  UniqueFd held(Files()._wopen(file.c_str(), CRT_O_RDONLY | CRT_O_BINARY, 0));
+  ASSERT_TRUE(held);
+  EXPECT_EQ(Reg().RegLoadKeyW(HKEY_USERS, kMount, file.c_str()), ERROR_SHARING_VIOLATION);
+}
+
+TEST_F(HiveContract, MissingHiveFileOrFolder) {
+  Enable(u"SeRestorePrivilege");
+  EXPECT_EQ(Reg().RegLoadKeyW(HKEY_USERS, kMount, Scratch(u"NtUser.dat").c_str()),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Reg().RegLoadKeyW(HKEY_USERS, kMount, Scratch(u"gone\\NtUser.dat").c_str()),
+            ERROR_PATH_NOT_FOUND);
+}
+
 }  // namespace
 }  // namespace zp::contract

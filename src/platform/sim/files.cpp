@@ -208,7 +208,7 @@ class SimFileSystem final : public FileSystem {
     if (node == nullptr) return Fail(error);
     if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY)
       return Fail(ERROR_ACCESS_DENIED);
-    if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
+    if (node->HeldByOther() || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
     node->parent->children.erase(Upper(node->name));
     return TRUE;
   }
@@ -252,7 +252,7 @@ class SimFileSystem final : public FileSystem {
     FsNode* node = m_.FindFile(P(from), &error);
     if (node == nullptr) return Fail(error);
     if (to == nullptr || *to == 0) return Fail(ERROR_INVALID_PARAMETER);
-    if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
+    if (node->HeldByOther() || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
     std::u16string leaf;
     FsNode* parent = m_.ParentOf(P(to), &leaf, &error);
     if (parent == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
@@ -283,7 +283,7 @@ class SimFileSystem final : public FileSystem {
     if (target && failIfExists) return Fail(ERROR_FILE_EXISTS);
     if (target && (target->folder || target->attributes & FILE_ATTRIBUTE_READONLY))
       return Fail(ERROR_ACCESS_DENIED);
-    if (target && (target->lockedByOther || target->openCount))
+    if (target && (target->HeldByOther() || target->openCount))
       return Fail(ERROR_SHARING_VIOLATION);
     if (!target) target = Add(parent, leaf, false);
     target->data = source->data;
@@ -504,7 +504,7 @@ class SimFileSystem final : public FileSystem {
       if ((flags & CRT_O_CREAT) && (flags & CRT_O_EXCL)) return CrtFail(CRT_EEXIST);
       if (node->folder) return CrtFail(CRT_EACCES);
       if (write && node->attributes & FILE_ATTRIBUTE_READONLY) return CrtFail(CRT_EACCES);
-      if (node->lockedByOther) return CrtFail(CRT_EACCES);
+      if (node->HeldByOther()) return CrtFail(CRT_EACCES);
       if (flags & CRT_O_TRUNC) node->data.clear();
     } else {
       if (!(flags & CRT_O_CREAT)) return CrtFail(CRT_ENOENT);
@@ -724,6 +724,16 @@ FsNode* Machine::Impl::ParentOf(std::u16string_view path, std::u16string* leaf, 
     return nullptr;
   }
   return parent;
+}
+
+FsNode* Machine::Impl::NewFile(FsNode* parent, std::u16string_view name) {
+  auto created = std::make_unique<FsNode>();
+  created->name = std::u16string(name);
+  created->parent = parent;
+  created->shortName = IsValidShortName(name) ? u"" : GeneratedShortName(parent, name);
+  FsNode* node = created.get();
+  parent->children[Upper(name)] = std::move(created);
+  return node;
 }
 
 FsNode* Machine::Impl::MakeFolders(std::u16string_view path) {

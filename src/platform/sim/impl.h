@@ -58,6 +58,9 @@ struct FsNode {
   std::string data;
   int openCount = 0;   // opened through the run-time library
   bool lockedByOther = false;
+  std::unique_ptr<RegNode> hive;  // a hive file (RegSaveKeyW) while it is not mounted
+  bool hiveMounted = false;       // held by the registry while mounted (RegLoadKeyW)
+  bool HeldByOther() const { return lockedByOther || hiveMounted; }
   std::u16string reparseTarget;  // a junction: the folder it leads to
   std::vector<AccessEntry> accessList;  // set by SetNamedSecurityInfoW
   bool accessListProtected = false;
@@ -100,6 +103,8 @@ struct Machine::Impl {
   // The key a link points to, or null.
   RegNode* LinkTarget(RegNode* link, int depth = 0);
   RegNode* FindPhysical(std::u16string_view fullPath, bool create);
+  // Mounted hives by upper-case mount name below HKEY_USERS: their files.
+  std::map<std::u16string, FsNode*> mountedHives;
   std::unique_ptr<Registry> registry;
 
   // files
@@ -123,6 +128,8 @@ struct Machine::Impl {
   FsNode* FindFile(std::u16string_view path, LONG* error = nullptr);
   FsNode* ParentOf(std::u16string_view path, std::u16string* leaf, LONG* error);
   FsNode* MakeFolders(std::u16string_view path);
+  // A new empty file `name` in the folder `parent` (with its generated short name).
+  FsNode* NewFile(FsNode* parent, std::u16string_view name);
   FsNode* JunctionTarget(FsNode* junction, int depth = 0);
   // A 32-bit process on 64-bit Windows sees system32 as SysWOW64 while redirection is on.
   bool redirection = true;

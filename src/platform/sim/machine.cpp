@@ -354,6 +354,37 @@ std::vector<std::u16string> Machine::MultiString(std::u16string_view keyPath,
   return items;
 }
 
+void Machine::MoveToHive(std::u16string_view keyPath, std::u16string_view file) {
+  RegNode* node = impl_->FindPhysical(keyPath, true);
+  size_t slash = file.find_last_of(u'\\');
+  FsNode* folder = impl_->MakeFolders(file.substr(0, slash));
+  FsNode* hiveFile = folder->Child(file.substr(slash + 1));
+  if (hiveFile == nullptr) hiveFile = impl_->NewFile(folder, file.substr(slash + 1));
+  RegNode* parent = node->parent;
+  auto owned = std::move(parent->children[Upper(node->name)]);
+  parent->children.erase(Upper(node->name));
+  owned->parent = nullptr;
+  hiveFile->hive = std::move(owned);
+}
+
+bool Machine::HiveKeyExists(std::u16string_view file, std::u16string_view subKey) const {
+  FsNode* node = impl_->FindFile(file);
+  if (node == nullptr || !node->hive) return false;
+  RegNode* key = node->hive.get();
+  for (const std::u16string& part : SplitPath(subKey)) {
+    key = key->Child(part);
+    if (key == nullptr) return false;
+  }
+  return true;
+}
+
+std::vector<std::u16string> Machine::MountedHives() const {
+  std::vector<std::u16string> names;
+  for (const auto& [upper, file] : impl_->mountedHives)
+    names.push_back(impl_->users.Child(upper)->name);
+  return names;
+}
+
 // ---- files, as the test sees them
 
 void Machine::AddFile(std::u16string_view path, std::string_view content, DWORD attributes) {
@@ -362,14 +393,7 @@ void Machine::AddFile(std::u16string_view path, std::string_view content, DWORD 
   FsNode* parent = impl_->MakeFolders(path.substr(0, slash));
   std::u16string leaf(path.substr(slash + 1));
   FsNode* node = parent->Child(leaf);
-  if (node == nullptr) {
-    auto created = std::make_unique<FsNode>();
-    created->name = leaf;
-    created->parent = parent;
-    created->shortName = IsValidShortName(leaf) ? u"" : impl_->GeneratedShortName(parent, leaf);
-    node = created.get();
-    parent->children[Upper(leaf)] = std::move(created);
-  }
+  if (node == nullptr) node = impl_->NewFile(parent, leaf);
   node->data = std::string(content);
   node->attributes = attributes;
 }

@@ -173,6 +173,14 @@ class Machine {
   // Symbolic link `linkPath` to `targetPath` (both full paths as above).
   void CreateLink(std::u16string_view linkPath, std::u16string_view targetPath);
 
+  // Hive files. MoveToHive takes the key tree at `keyPath` out of the registry into the hive
+  // file `file` (its folders are created): a profile whose user is not logged on. HiveKeyExists
+  // looks into a hive file that is not mounted ("" names its root); MountedHives lists the mount
+  // names below HKEY_USERS of the hives RegLoadKeyW mounted and nothing unmounted yet.
+  void MoveToHive(std::u16string_view keyPath, std::u16string_view file);
+  bool HiveKeyExists(std::u16string_view file, std::u16string_view subKey) const;
+  std::vector<std::u16string> MountedHives() const;
+
   // ---- files: full paths, e.g. "C:\\Program Files\\Ostrel\\a.dll"; parents are created.
   void AddFile(std::u16string_view path, std::string_view content = {},
                DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);

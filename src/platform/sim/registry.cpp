@@ -34,6 +34,20 @@ namespace {
 
 bool Is(std::u16string_view a, std::u16string_view b) { return Upper(a) == Upper(b); }
 
+// A detached copy of a key with its values and sub-keys (the content of a saved hive).
+std::unique_ptr<RegNode> CopyTree(const RegNode& from) {
+  auto copy = std::make_unique<RegNode>();
+  copy->name = from.name;
+  copy->values = from.values;
+  copy->link = from.link;
+  for (const auto& [upper, child] : from.children) {
+    std::unique_ptr<RegNode> sub = CopyTree(*child);
+    sub->parent = copy.get();
+    copy->children[upper] = std::move(sub);
+  }
+  return copy;
+}
+
 // Keys below HKLM\Software\Classes that a 64-bit Windows 7 keeps apart for 32-bit programs.
 constexpr std::u16string_view kRedirectedClasses[] = {u"CLSID", u"DirectShow", u"Interface",
                                                       u"Media Type", u"MediaFoundation"};
@@ -305,6 +319,92 @@ class SimRegistry final : public Registry {
     }
   }
 
+  LONG RegQueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* maxSubKeyChars) override {
+    RegNode* node = nullptr;
+    if (LONG error = Open(key, &node)) return error;
+    LONG injected;
+    if (m_.Injected("RegQueryInfoKeyW", {}, &injected)) return injected;
+    DWORD longest = 0;
+    for (const auto& [upper, child] : node->children)
+      longest = std::max(longest, static_cast<DWORD>(child->name.size()));
+    if (subKeys) *subKeys = static_cast<DWORD>(node->children.size());
+    if (maxSubKeyChars) *maxSubKeyChars = longest;
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegEnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars) override {
+    RegNode* node = nullptr;
+    if (LONG error = Open(key, &node)) return error;
+    if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
+    const std::u16string& found = std::next(node->children.begin(), index)->second->name;
+    if (found.size() + 1 > *nameChars) return ERROR_MORE_DATA;
+    std::copy(found.begin(), found.end(), name);
+    name[found.size()] = 0;
+    *nameChars = static_cast<DWORD>(found.size());
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegLoadKeyW(HKEY root, const char16_t* subKey, const char16_t* file) override {
+    if (root != HKEY_USERS) return ERROR_INVALID_PARAMETER;  // the machine's hives are Windows's
+    if (!Privileged(u"SERESTOREPRIVILEGE")) return ERROR_PRIVILEGE_NOT_HELD;
+    LONG injected;
+    if (m_.Injected("RegLoadKeyW", Text(file), &injected)) return injected;
+    std::u16string name = Text(subKey);
+    if (name.empty() || name.find(u'\\') != std::u16string::npos) return ERROR_INVALID_PARAMETER;
+    LONG error = ERROR_FILE_NOT_FOUND;
+    FsNode* node = m_.FindFile(m_.Redirect(Text(file)), &error);
+    if (node == nullptr) return error;
+    if (node->folder) return ERROR_ACCESS_DENIED;
+    if (node->HeldByOther() || node->openCount > 0) return ERROR_SHARING_VIOLATION;
+    if (!node->hive) return ERROR_BADDB;
+    // Not measured: mounting over an existing key is refused rather than replacing it.
+    if (m_.users.Child(name) != nullptr) return ERROR_ALREADY_EXISTS;
+    std::unique_ptr<RegNode> tree = std::move(node->hive);
+    tree->name = name;
+    tree->parent = &m_.users;
+    m_.users.children[Upper(name)] = std::move(tree);
+    node->hiveMounted = true;
+    m_.mountedHives[Upper(name)] = node;
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegUnLoadKeyW(HKEY root, const char16_t* subKey) override {
+    if (root != HKEY_USERS) return ERROR_INVALID_PARAMETER;
+    if (!Privileged(u"SERESTOREPRIVILEGE")) return ERROR_PRIVILEGE_NOT_HELD;
+    LONG injected;
+    if (m_.Injected("RegUnLoadKeyW", Text(subKey), &injected)) return injected;
+    std::u16string upper = Upper(Text(subKey));
+    auto mounted = m_.mountedHives.find(upper);
+    // No such key: 2 (measured under Wine); a key that is not a mounted hive: 87 (not measured).
+    if (mounted == m_.mountedHives.end())
+      return m_.users.Child(Text(subKey)) ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
+    // A handle still open inside the hive keeps it mounted.
+    for (const auto& [handle, logical] : m_.keys)
+      if (logical.root == RegRoot::Users && !logical.path.empty() &&
+          Upper(logical.path[0]) == upper)
+        return ERROR_ACCESS_DENIED;
+    auto tree = m_.users.children.find(upper);
+    mounted->second->hive = std::move(tree->second);
+    mounted->second->hive->parent = nullptr;
+    mounted->second->hiveMounted = false;
+    m_.users.children.erase(tree);
+    m_.mountedHives.erase(mounted);
+    return ERROR_SUCCESS;
+  }
+
+  LONG RegSaveKeyW(HKEY key, const char16_t* file) override {
+    RegNode* node = nullptr;
+    if (LONG error = Open(key, &node)) return error;
+    if (!Privileged(u"SEBACKUPPRIVILEGE")) return ERROR_PRIVILEGE_NOT_HELD;
+    std::u16string leaf;
+    LONG error = ERROR_PATH_NOT_FOUND;
+    FsNode* parent = m_.ParentOf(m_.Redirect(Text(file)), &leaf, &error);
+    if (parent == nullptr) return error;
+    if (parent->Child(leaf) != nullptr) return ERROR_ALREADY_EXISTS;
+    m_.NewFile(parent, leaf)->hive = CopyTree(*node);
+    return ERROR_SUCCESS;
+  }
+
   LONG RegEnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars, DWORD* type,
                      BYTE* data, DWORD* size) override {
     RegNode* node = nullptr;
@@ -330,6 +430,12 @@ class SimRegistry final : public Registry {
   }
 
  private:
+  // The 9x family has no privileges: everything is allowed there.
+  bool Privileged(std::u16string_view upperName) const {
+    return m_.os().version.platformId != VER_PLATFORM_WIN32_NT ||
+           m_.enabledPrivileges.count(std::u16string(upperName)) > 0;
+  }
+
   // The logical key `subKey` below the key `root`; the view of the call, else the parent's.
   bool Child(HKEY root, const char16_t* subKey, REGSAM sam, RegLogical* logical) {
     if (!m_.LogicalFromHandle(root, logical)) return false;

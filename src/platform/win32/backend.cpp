@@ -88,6 +88,22 @@ class RealRegistry final : public Registry {
     auto fn = Late<Fn>(L"ntdll.dll", "RtlNtStatusToDosError");
     return fn ? fn(status) : ERROR_CALL_NOT_IMPLEMENTED;
   }
+  LONG RegQueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* maxSubKeyChars) override {
+    return ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subKeys, maxSubKeyChars, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+  LONG RegEnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars) override {
+    return ::RegEnumKeyExW(key, index, W(name), nameChars, nullptr, nullptr, nullptr, nullptr);
+  }
+  LONG RegLoadKeyW(HKEY root, const char16_t* subKey, const char16_t* file) override {
+    return ::RegLoadKeyW(root, W(subKey), W(file));
+  }
+  LONG RegUnLoadKeyW(HKEY root, const char16_t* subKey) override {
+    return ::RegUnLoadKeyW(root, W(subKey));
+  }
+  LONG RegSaveKeyW(HKEY key, const char16_t* file) override {
+    return ::RegSaveKeyW(key, W(file), nullptr);
+  }
 };
 
 class RealFileSystem final : public FileSystem {
