@@ -4,7 +4,6 @@
 
 namespace zp {
 
-void RemoveDriversAndFilters() {}
 void UnregisterComponents() {}
 void RemoveScreensaverAndBootScanner() {}
 void RemoveBrowserPlugins() {}

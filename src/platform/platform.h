@@ -219,6 +219,10 @@ class Windows {
                                    char16_t* displayName) = 0;
   virtual BOOL SHGetPathFromIDListW(const void* item, char16_t* path) = 0;
   virtual void CoTaskMemFree(void* memory) = 0;
+
+  // Top-level windows of other programs (a null name matches any).
+  virtual HWND FindWindowW(const char16_t* className, const char16_t* windowName) = 0;
+  virtual BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
 class Resources {

@@ -204,6 +204,12 @@ struct Machine::Impl {
   std::map<const void*, Descriptor> descriptors;
   std::optional<ComSecurity> comSecurity;
   std::map<std::uintptr_t, Control> controls;  // by window handle
+  struct TopWindow {
+    std::u16string className, title;
+    HWND handle;
+  };
+  std::vector<TopWindow> topWindows;  // of other programs
+  std::vector<PostedMessage> posted;
   std::uintptr_t nextWindow = 0x20000;
   std::set<std::u16string> enabledPrivileges;  // upper-case names
   std::vector<ShutdownCall> shutdowns;

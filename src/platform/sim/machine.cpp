@@ -505,6 +505,14 @@ std::vector<AccessEntry> Machine::FileAccessList(std::u16string_view path,
 }
 int Machine::ComInitializeCalls() const { return impl_->comInitializeCalls; }
 
+HWND Machine::AddWindow(std::u16string_view className, std::u16string_view title) {
+  auto handle = reinterpret_cast<HWND>(impl_->nextWindow += 4);
+  impl_->topWindows.push_back({std::u16string(className), std::u16string(title), handle});
+  return handle;
+}
+
+const std::vector<PostedMessage>& Machine::postedMessages() const { return impl_->posted; }
+
 bool Machine::PrivilegeEnabled(std::u16string_view name) const {
   return impl_->enabledPrivileges.count(Upper(name)) > 0;
 }
@@ -1207,6 +1215,23 @@ class SimWindows final : public Windows {
   }
   void CoTaskMemFree(void* memory) override {
     m_.itemLists.erase(reinterpret_cast<std::uintptr_t>(memory));
+  }
+  HWND FindWindowW(const char16_t* className, const char16_t* windowName) override {
+    for (const Machine::Impl::TopWindow& window : m_.topWindows)
+      if ((className == nullptr || Upper(window.className) == Upper(className)) &&
+          (windowName == nullptr || window.title == windowName))
+        return window.handle;
+    m_.lastError = ERROR_SUCCESS;  // Windows reports no error for a window that is not there
+    return nullptr;
+  }
+  BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    for (const Machine::Impl::TopWindow& top : m_.topWindows)
+      if (top.handle == window) {
+        m_.posted.push_back({window, message, wParam, lParam});
+        return TRUE;
+      }
+    m_.lastError = 1400;  // ERROR_INVALID_WINDOW_HANDLE
+    return FALSE;
   }
   HWND GetDlgItem(HWND dialog, int id) override {
     for (const auto& [handle, control] : m_.controls)

@@ -109,6 +109,14 @@ struct StructuredException {
   DWORD code;
 };
 
+// A message the system posted to another program's window.
+struct PostedMessage {
+  HWND window = nullptr;
+  UINT message = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+};
+
 // A program the system started.
 struct StartedProcess {
   std::u16string commandLine;
@@ -221,6 +229,10 @@ class Machine {
   // WM_SETICON received by a window: (which, icon), in order.
   std::vector<std::pair<WPARAM, LPARAM>> IconsSet(HWND window) const;
   const std::vector<FolderPickerCall>& folderPickers() const;
+  // A top-level window of another program (FindWindowW finds it), and what was posted to such
+  // windows, in order.
+  HWND AddWindow(std::u16string_view className, std::u16string_view title = {});
+  const std::vector<PostedMessage>& postedMessages() const;
   // The cursors set with SetCursor, in order, as the names LoadCursorW was given (32512 arrow,
   // 32514 wait); item lists of the picker not yet freed.
   const std::vector<unsigned>& cursors() const;

@@ -507,6 +507,12 @@ class RealWindows final : public Windows {
     return ::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(item), W(path));
   }
   void CoTaskMemFree(void* memory) override { ::CoTaskMemFree(memory); }
+  HWND FindWindowW(const char16_t* className, const char16_t* windowName) override {
+    return ::FindWindowW(W(className), W(windowName));
+  }
+  BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    return ::PostMessageW(window, message, wParam, lParam);
+  }
 };
 
 class RealResources final : public Resources {
