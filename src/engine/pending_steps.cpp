@@ -5,10 +5,5 @@
 namespace zp {
 
 void RemoveDriversAndFilters() {}
-void UnregisterComponents() {}
-void RemoveScreensaverAndBootScanner() {}
-void RemoveBrowserPlugins() {}
-void RemoveSidebarGadget() {}
-void RemoveHomeServerAddin() {}
 
 }  // namespace zp
