@@ -100,10 +100,12 @@ DWORD RunRegSvr64(std::u16string_view arguments) {
 
 DWORD UnregisterServer64(std::u16string_view path) {
   if (!g_setup.IsPlatform(PLAT_WIN64_X64)) return 0;
-  const std::u16string quoted = !path.empty() && path[0] == u'"'
-                                    ? std::u16string(path)
-                                    : u"\"" + std::u16string(path) + u"\"";
-  const DWORD result = RunRegSvr64(u"/u " + quoted);
+  std::u16string arguments = u"/u ";
+  const bool quoted = !path.empty() && path[0] == u'"';
+  if (!quoted) arguments += u'"';
+  arguments += path;
+  if (!quoted) arguments += u'"';
+  const DWORD result = RunRegSvr64(arguments);
   if (result == 0)
     g_log.Print(LOG_DBG, CAT_FILE, u"64-bit object \"%s\" unregistered sucessfully", path);
   else
