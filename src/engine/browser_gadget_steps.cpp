@@ -86,7 +86,8 @@ void RemoveBrowserPlugins() {
   }
   for (const Browser& browser : kBrowsers) {
     // Only 2 means installed.
-    if (CallBase(path, kIsBrowserInstalled, 0, [&] { return isInstalled(browser.id); }) != kBrowserInstalled) {
+    if (CallBase(path, kIsBrowserInstalled, 0, [&] { return isInstalled(browser.id); }) !=
+        kBrowserInstalled) {
       g_log.Print(LOG_VRB, CAT_GENERAL, u"Browser \"%s\" not found", browser.name);
       continue;
     }

@@ -123,8 +123,8 @@ DWORD UnregisterServerDll(std::u16string_view path) {
   {
     // The server's own folder is searched for the libraries it needs.
     UniqueModule library(Sys().LoadLibraryExW(file.c_str(), LOAD_WITH_ALTERED_SEARCH_PATH));
-    const void* address = library ? Sys().GetProcAddress(library.get(), "DllUnregisterServer")
-                                  : nullptr;
+    const void* address =
+        library ? Sys().GetProcAddress(library.get(), "DllUnregisterServer") : nullptr;
     if (address != nullptr) {
       GuardedEntry call{reinterpret_cast<EntryPoint>(const_cast<void*>(address))};
       DWORD exception = 0;
@@ -166,7 +166,8 @@ HRESULT CallDllExport(std::u16string_view dllPath, const char* exportName) {
     return static_cast<HRESULT>(error);
   }
   switch (call.result) {
-    case S_OK: break;
+    case S_OK:
+      break;
     case E_OUTOFMEMORY:
       g_log.Print(LOG_MIN, CAT_FILE, u"Error E_OUTOFMEMORY: %s:%s", file, name);
       break;

@@ -1,6 +1,8 @@
 // Programs started and waited for, the 64-bit registration program started from the product
 // folder, DllUnregisterServer of the products' COM servers and the argument-less exports:
 // every failure and every crash of the product's code is logged and the run goes on.
+#include "toolkit/processes.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +17,6 @@
 #include "setup/log.h"
 #include "setup/setup_globals.h"
 #include "test_support.h"
-#include "toolkit/processes.h"
 
 namespace zp {
 namespace {
@@ -32,10 +33,10 @@ bool Logged(std::u16string_view text) {
 // What a stand-in entry point of the product does when called, and what it saw.
 struct EntryScript {
   HRESULT result = S_OK;
-  bool crash = false;      // raise an access violation after setting the last error
+  bool crash = false;  // raise an access violation after setting the last error
   DWORD lastError = 0;
   int calls = 0;
-  int oleAtCall = -1;      // OleInitialize calls in force when it ran
+  int oleAtCall = -1;  // OleInitialize calls in force when it ran
   sim::Machine* machine = nullptr;
 };
 EntryScript g_entry;
@@ -84,15 +85,34 @@ struct RunCase {
 TEST_F(Processes, RunProcessStartsWaitsAndLogs) {
   const std::u16string tool = u"C:\\Tools\\helper.exe /x";
   const RunCase cases[] = {
-      {"waited for: the program's exit code", u"C:\\Tools\\helper.exe /x", true, 0, true, 7,
+      {"waited for: the program's exit code",
+       u"C:\\Tools\\helper.exe /x",
+       true,
+       0,
+       true,
+       7,
        {u"Executing:" + tool, u"Executed:" + tool}},
-      {"not waited for: 0 although the program fails later", u"C:\\Tools\\helper.exe /x", false,
-       0, true, 0, {u"Executing:" + tool, u"Executed:" + tool}},
-      {"a program that does not exist", u"C:\\Tools\\missing.exe /x", true, 0, false, 2,
+      {"not waited for: 0 although the program fails later",
+       u"C:\\Tools\\helper.exe /x",
+       false,
+       0,
+       true,
+       0,
+       {u"Executing:" + tool, u"Executed:" + tool}},
+      {"a program that does not exist",
+       u"C:\\Tools\\missing.exe /x",
+       true,
+       0,
+       false,
+       2,
        {u"Executing:C:\\Tools\\missing.exe /x",
         u"ERROR:Not executed:C:\\Tools\\missing.exe /x, code:0x00000002"}},
-      {"side-by-side configuration", u"C:\\Tools\\helper.exe /x", true, ERROR_SXS_CANT_GEN_ACTCTX,
-       false, 14001,
+      {"side-by-side configuration",
+       u"C:\\Tools\\helper.exe /x",
+       true,
+       ERROR_SXS_CANT_GEN_ACTCTX,
+       false,
+       14001,
        {u"Executing:" + tool, u"ERROR:Not executed:" + tool + u", code:0x000036B1",
         u"The previous error is caused by side-by-side configuration"}},
   };
@@ -143,23 +163,49 @@ struct Server64Case {
 TEST_F(Processes, UnregisterServer64QuotesAndSkips) {
   const std::u16string regsvr = u"zorRegSvr64.exe /u \"C:\\P\\x.dll\"";
   const Server64Case cases[] = {
-      {"64-bit Windows on x64: quoted", sim::OsFacts::Windows7X64(), u"C:\\P\\x.dll", true, true,
-       0, {regsvr},
+      {"64-bit Windows on x64: quoted",
+       sim::OsFacts::Windows7X64(),
+       u"C:\\P\\x.dll",
+       true,
+       true,
+       0,
+       {regsvr},
        {u"Command \"" + regsvr + u"\" called successfully",
         u"64-bit object \"C:\\P\\x.dll\" unregistered sucessfully"}},
-      {"a quoted path is not quoted again", sim::OsFacts::Windows8X64(), u"\"C:\\P\\x.dll\"", true,
-       true, 0, {regsvr},
+      {"a quoted path is not quoted again",
+       sim::OsFacts::Windows8X64(),
+       u"\"C:\\P\\x.dll\"",
+       true,
+       true,
+       0,
+       {regsvr},
        {u"Command \"" + regsvr + u"\" called successfully",
         u"64-bit object \"\"C:\\P\\x.dll\"\" unregistered sucessfully"}},
-      {"32-bit Windows: nothing", sim::OsFacts::Windows7(), u"C:\\P\\x.dll", true, true, 0, {},
+      {"32-bit Windows: nothing", sim::OsFacts::Windows7(), u"C:\\P\\x.dll", true, true, 0, {}, {}},
+      {"64-bit Windows on Itanium: nothing",
+       sim::OsFacts::Server2003Ia64(),
+       u"C:\\P\\x.dll",
+       true,
+       true,
+       0,
+       {},
        {}},
-      {"64-bit Windows on Itanium: nothing", sim::OsFacts::Server2003Ia64(), u"C:\\P\\x.dll", true,
-       true, 0, {}, {}},
-      {"the program missing", sim::OsFacts::Windows7X64(), u"C:\\P\\x.dll", false, true, 2, {},
+      {"the program missing",
+       sim::OsFacts::Windows7X64(),
+       u"C:\\P\\x.dll",
+       false,
+       true,
+       2,
+       {},
        {u"Error calling \"" + regsvr + u"\", error code: 2 (0x00000002)",
         u"Error in 64-bit object \"C:\\P\\x.dll\" unregistration"}},
-      {"the product folder missing", sim::OsFacts::Windows7X64(), u"C:\\P\\x.dll", false, false,
-       2, {},
+      {"the product folder missing",
+       sim::OsFacts::Windows7X64(),
+       u"C:\\P\\x.dll",
+       false,
+       false,
+       2,
+       {},
        {u"Call program \"zorRegSvr64.exe\" error: cannot change directory to \"C:\\Program "
         u"Files\\Gone\", error code: 0x00000002",
         u"Error in 64-bit object \"C:\\P\\x.dll\" unregistration"}},
@@ -208,14 +254,32 @@ struct ServerDllCase {
 TEST_F(Processes, UnregisterServerDllSharedFailingAndCrashing) {
   const std::u16string server = kServer;
   const ServerDllCase cases[] = {
-      {"no shared count", std::nullopt, true, true, S_OK, false, 1,
+      {"no shared count",
+       std::nullopt,
+       true,
+       true,
+       S_OK,
+       false,
+       1,
        {u"DllUnregisterServer success"}},
       {"shared once", 1, true, true, S_OK, false, 1, {u"DllUnregisterServer success"}},
       {"shared twice: still used by others", 2, true, true, S_OK, false, 0, {}},
-      {"failing", std::nullopt, true, true, static_cast<HRESULT>(0x80040201), false, 1,
+      {"failing",
+       std::nullopt,
+       true,
+       true,
+       static_cast<HRESULT>(0x80040201),
+       false,
+       1,
        {u"Error calling DllUnregisterServer \"" + server +
         u"\", error code -2147220991 (0x80040201)"}},
-      {"crashing", std::nullopt, true, true, S_OK, true, 1,
+      {"crashing",
+       std::nullopt,
+       true,
+       true,
+       S_OK,
+       true,
+       1,
        {u"Caught exception in: " + server + u":DllUnregisterServer, code 0xC0000005"}},
       {"no such export: silent", std::nullopt, true, false, S_OK, false, 0, {}},
       {"no such DLL: silent", std::nullopt, false, false, S_OK, false, 0, {}},

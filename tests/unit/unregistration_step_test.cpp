@@ -47,10 +47,12 @@ class Unregistration : public test::FreshProcess {
 TEST_F(Unregistration, ServersInOrderSharedKept64BitSilentCrashSurvived) {
   Start(sim::OsFacts::Windows7X64());
   const std::u16string folder = std::u16string(kProduct) + u"\\";
-  machine_->AddLibrary(folder + u"ZhAScr.dll", {{"DllUnregisterServer", (const void*)&Unregister<1>}});
+  machine_->AddLibrary(folder + u"ZhAScr.dll",
+                       {{"DllUnregisterServer", (const void*)&Unregister<1>}});
   machine_->AddLibrary(folder + u"redemption.dll",
                        {{"DllUnregisterServer", (const void*)&Unregister<2>}});
-  machine_->AddLibrary(folder + u"zorOtl.dll", {{"DllUnregisterServer", (const void*)&Unregister<4>}});
+  machine_->AddLibrary(folder + u"zorOtl.dll",
+                       {{"DllUnregisterServer", (const void*)&Unregister<4>}});
   machine_->AddLibrary(folder + u"zsOutExt.dll",
                        {{"DllUnregisterServer", (const void*)&Unregister<6>}});
   machine_->AddLibrary(folder + u"snxPlugins.dll",
@@ -67,11 +69,11 @@ TEST_F(Unregistration, ServersInOrderSharedKept64BitSilentCrashSurvived) {
   g_crashFirst = false;
 
   EXPECT_EQ(g_order, (std::vector<int>{1, 4, 6, 8}));
-  EXPECT_EQ(test::LogTexts(),
-            (std::vector<std::u16string>{
-                u"Caught exception in: " + folder + u"ZhAScr.dll:DllUnregisterServer, code 0xC0000005",
-                u"DllUnregisterServer success", u"DllUnregisterServer success",
-                u"DllUnregisterServer success"}))
+  EXPECT_EQ(test::LogTexts(), (std::vector<std::u16string>{
+                                  u"Caught exception in: " + folder +
+                                      u"ZhAScr.dll:DllUnregisterServer, code 0xC0000005",
+                                  u"DllUnregisterServer success", u"DllUnregisterServer success",
+                                  u"DllUnregisterServer success"}))
       << "the 64-bit servers fail to load without a line";
   for (const char16_t* x64 : {u"zorOtl64.dll", u"zsOutExt64.dll", u"snxPlugins64.dll"})
     EXPECT_EQ(machine_->LibraryLoadFlags(folder + x64),
@@ -127,7 +129,8 @@ TEST_F(Unregistration, ScreensaverAndBootScannerInBothViews) {
       EXPECT_EQ(machine_->Exists(file), file == kept) << std::string(file.begin(), file.end());
     // Redirection is back on: the system folder is the 32-bit one again.
     Files().DeleteFileW((windows + u"\\system32\\probe.txt").c_str());
-    EXPECT_FALSE(machine_->Exists(windows + (x64 ? u"\\SysWOW64\\probe.txt" : u"\\system32\\probe.txt")));
+    EXPECT_FALSE(
+        machine_->Exists(windows + (x64 ? u"\\SysWOW64\\probe.txt" : u"\\system32\\probe.txt")));
     EXPECT_TRUE(g_log.entries.empty());
   }
 }
