@@ -68,4 +68,11 @@ struct ServiceHandleTraits {
 };
 using UniqueServiceHandle = UniqueHandle<SC_HANDLE, ServiceHandleTraits>;
 
+struct ModuleTraits {
+  static HMODULE Invalid() { return nullptr; }
+  static bool IsValid(HMODULE module) { return module != nullptr; }
+  static void Close(HMODULE module) { Sys().FreeLibrary(module); }
+};
+using UniqueModule = UniqueHandle<HMODULE, ModuleTraits>;
+
 }  // namespace zp

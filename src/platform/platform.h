@@ -151,6 +151,21 @@ class System {
   virtual BOOL CreateProcessW(const char16_t* commandLine, DWORD flags, ProcessInfo* info) = 0;
   virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
 
+  // Processes and the products' DLLs: a started process's thread and exit code, the process's
+  // current directory, its id and session, and libraries loaded with search flags. COM with OLE
+  // on the calling thread, for the products' in-process servers.
+  virtual DWORD ResumeThread(HANDLE thread) = 0;
+  virtual BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) = 0;
+  // late (user32; Windows 2000): lets the started process bring its windows to the front.
+  virtual BOOL AllowSetForegroundWindow(DWORD processId) = 0;
+  virtual DWORD GetCurrentDirectoryW(DWORD bufferChars, char16_t* buffer) = 0;
+  virtual BOOL SetCurrentDirectoryW(const char16_t* path) = 0;
+  virtual DWORD GetCurrentProcessId() = 0;
+  virtual BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) = 0;
+  virtual HMODULE LoadLibraryExW(const char16_t* path, DWORD flags) = 0;
+  virtual HRESULT OleInitialize() = 0;
+  virtual void OleUninitialize() = 0;
+
   // Access lists: a new ACL (freed with LocalFree) and the security of a named object.
   virtual DWORD SetEntriesInAclW(DWORD count, const ExplicitAccess* entries, void** acl) = 0;
   virtual DWORD SetNamedSecurityInfoW(const char16_t* name, int objectType, DWORD information,

@@ -481,7 +481,8 @@ class SimFileSystem final : public FileSystem {
 
   BOOL CloseHandle(HANDLE handle) override {
     auto value = reinterpret_cast<std::uintptr_t>(handle);
-    if (m_.deviceHandles.erase(value) || value == kTokenHandle) return TRUE;
+    if (m_.deviceHandles.erase(value) || m_.processHandles.erase(value) || value == kTokenHandle)
+      return TRUE;
     m_.lastError = ERROR_INVALID_HANDLE;
     return FALSE;
   }

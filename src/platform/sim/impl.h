@@ -170,6 +170,8 @@ struct Machine::Impl {
     std::map<std::string, const void*> exports;
     int loadCount = 0;
     int loads = 0;
+    bool x64 = false;  // a 64-bit DLL: never loads into this process
+    std::vector<DWORD> loadFlags;
   };
   std::vector<Library> libraries;
   struct Control {
@@ -195,6 +197,18 @@ struct Machine::Impl {
   std::uintptr_t nextItemList = 0x60000;
   std::vector<unsigned> cursors;
   std::vector<StartedProcess> processes;
+  std::map<std::u16string, DWORD> programExitCodes;  // by upper-case path
+  struct ProcessHandle {
+    size_t process;  // index in `processes`
+    bool thread;
+  };
+  std::map<std::uintptr_t, ProcessHandle> processHandles;
+  std::uintptr_t nextProcessHandle = 0xA0000;
+  std::u16string currentDirectory;  // empty: the folder of this program
+  std::u16string CurrentDirectory() const;
+  DWORD processId = 0x0F2C;
+  DWORD sessionId = 1;
+  int oleInitialized = 0;
   std::map<std::uintptr_t, std::vector<AccessEntry>> acls;  // SetEntriesInAclW results
   std::uintptr_t nextAcl = 0x70000;
   struct Descriptor {

@@ -69,6 +69,7 @@ constexpr auto kVistaExports = {"advapi32.dll!regdeletekeyexw"};
 bool IsBaseExport(const std::string& key) {
   static constexpr const char* kBaseExports[] = {
       "advapi32.dll!initiatesystemshutdownw", "user32.dll!exitwindowsex",
+      "user32.dll!allowsetforegroundwindow",
       "shell32.dll!shgetspecialfolderpathw",
       "advapi32.dll!initializesecuritydescriptor", "advapi32.dll!setsecuritydescriptordacl",
       "advapi32.dll!setsecuritydescriptorgroup", "advapi32.dll!setsecuritydescriptorowner",
@@ -519,7 +520,43 @@ bool Machine::PrivilegeEnabled(std::u16string_view name) const {
 
 void Machine::AddLibrary(std::u16string_view path, std::map<std::string, const void*> exports) {
   AddFile(path, "MZ");
-  impl_->libraries.push_back(Impl::Library{std::u16string(path), std::move(exports), 0, 0});
+  Impl::Library library;
+  library.path = path;
+  library.exports = std::move(exports);
+  impl_->libraries.push_back(std::move(library));
+}
+
+void Machine::AddLibrary64(std::u16string_view path) {
+  AddFile(path, "MZ");
+  Impl::Library library;
+  library.path = path;
+  library.x64 = true;
+  impl_->libraries.push_back(std::move(library));
+}
+
+std::vector<DWORD> Machine::LibraryLoadFlags(std::u16string_view path) const {
+  for (const Impl::Library& library : impl_->libraries)
+    if (Upper(library.path) == Upper(path)) return library.loadFlags;
+  return {};
+}
+
+int Machine::OleInitializations() const { return impl_->oleInitialized; }
+
+void Machine::AddProgram(std::u16string_view path, DWORD exitCode) {
+  AddFile(path, "MZ");
+  impl_->programExitCodes[Upper(path)] = exitCode;
+}
+
+int Machine::OpenProcessHandles() const { return static_cast<int>(impl_->processHandles.size()); }
+
+std::u16string Machine::CurrentDirectory() const { return impl_->CurrentDirectory(); }
+
+void Machine::SetSessionId(DWORD session) { impl_->sessionId = session; }
+
+std::u16string Machine::Impl::CurrentDirectory() const {
+  if (!currentDirectory.empty()) return currentDirectory;
+  std::u16string folder = programPath.substr(0, programPath.find_last_of(u'\\'));
+  return folder.size() == 2 ? folder + u"\\" : folder;
 }
 
 int Machine::LibraryLoadCount(std::u16string_view path) const {
@@ -656,23 +693,9 @@ class SimSystem final : public System {
       return false;
     }
   }
-  HMODULE LoadLibraryW(const char16_t* path) override {
-    std::u16string upper = Upper(Text(path));
-    LONG error;
-    if (m_.Injected("LoadLibraryW", upper, &error)) {
-      m_.lastError = static_cast<DWORD>(error);
-      return nullptr;
-    }
-    if (HMODULE system = SystemModule(upper)) return system;
-    for (size_t i = 0; i < m_.libraries.size(); ++i) {
-      Machine::Impl::Library& library = m_.libraries[i];
-      if (Upper(library.path) != upper || m_.FindFile(library.path) == nullptr) continue;
-      ++library.loadCount;
-      ++library.loads;
-      return reinterpret_cast<HMODULE>(kLibraryBase + i * 0x10000);
-    }
-    m_.lastError = ERROR_MOD_NOT_FOUND;
-    return nullptr;
+  HMODULE LoadLibraryW(const char16_t* path) override { return Load("LoadLibraryW", path, 0); }
+  HMODULE LoadLibraryExW(const char16_t* path, DWORD flags) override {
+    return Load("LoadLibraryExW", path, flags);
   }
   BOOL FreeLibrary(HMODULE module) override {
     if (IsSystemModule(module)) return TRUE;
@@ -878,18 +901,118 @@ class SimSystem final : public System {
       m_.lastError = static_cast<DWORD>(error);
       return FALSE;
     }
-    // The program is the first word (no quotes in the system's command lines).
-    std::u16string program = line.substr(0, line.find(u' '));
-    if (m_.FindFile(m_.Redirect(program)) == nullptr) {
+    // The program is the quoted text at the start, or else the first word.
+    std::u16string program;
+    if (!line.empty() && line[0] == u'"') {
+      size_t end = line.find(u'"', 1);
+      program = line.substr(1, end == std::u16string::npos ? end : end - 1);
+    } else {
+      program = line.substr(0, line.find(u' '));
+    }
+    std::u16string found = FindProgram(program);
+    if (found.empty()) {
       m_.lastError = ERROR_FILE_NOT_FOUND;
       return FALSE;
     }
-    m_.processes.push_back(StartedProcess{line, flags, !m_.redirection});
-    *info = ProcessInfo{reinterpret_cast<HANDLE>(kTokenHandle), reinterpret_cast<HANDLE>(kTokenHandle),
-                        1000 + static_cast<DWORD>(m_.processes.size()), 1};
+    const size_t index = m_.processes.size();
+    StartedProcess started;
+    started.commandLine = line;
+    started.flags = flags;
+    started.redirectionOff = !m_.redirection;
+    started.program = found;
+    started.currentDirectory = m_.CurrentDirectory();
+    started.processId = 1000 + static_cast<DWORD>(index + 1);
+    m_.processes.push_back(started);
+    auto handle = [&](bool thread) {
+      std::uintptr_t value = m_.nextProcessHandle += 4;
+      m_.processHandles[value] = Machine::Impl::ProcessHandle{index, thread};
+      return reinterpret_cast<HANDLE>(value);
+    };
+    HANDLE process = handle(false);
+    *info = ProcessInfo{process, handle(true), started.processId, 1};
     return TRUE;
   }
-  DWORD WaitForSingleObject(HANDLE, DWORD) override { return WAIT_OBJECT_0; }
+  DWORD WaitForSingleObject(HANDLE handle, DWORD) override {
+    // A program runs until it is waited for; then it has ended.
+    auto it = m_.processHandles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it != m_.processHandles.end() && !it->second.thread)
+      m_.processes[it->second.process].waitedFor = true;
+    return WAIT_OBJECT_0;
+  }
+  DWORD ResumeThread(HANDLE thread) override {
+    auto it = m_.processHandles.find(reinterpret_cast<std::uintptr_t>(thread));
+    if (it == m_.processHandles.end() || !it->second.thread) {
+      m_.lastError = ERROR_INVALID_HANDLE;
+      return static_cast<DWORD>(-1);
+    }
+    StartedProcess& process = m_.processes[it->second.process];
+    DWORD previous = (process.flags & CREATE_SUSPENDED) && !process.resumed ? 1 : 0;
+    process.resumed = true;
+    return previous;
+  }
+  BOOL GetExitCodeProcess(HANDLE handle, DWORD* exitCode) override {
+    auto it = m_.processHandles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == m_.processHandles.end() || it->second.thread) {
+      m_.lastError = ERROR_INVALID_HANDLE;
+      return FALSE;
+    }
+    const StartedProcess& process = m_.processes[it->second.process];
+    auto code = m_.programExitCodes.find(Upper(process.program));
+    *exitCode = !process.waitedFor                  ? STILL_ACTIVE
+                : code == m_.programExitCodes.end() ? 0
+                                                    : code->second;
+    return TRUE;
+  }
+  BOOL AllowSetForegroundWindow(DWORD processId) override {
+    for (StartedProcess& process : m_.processes) {
+      if (process.processId != processId) continue;
+      process.foregroundAllowed = true;
+      return TRUE;
+    }
+    m_.lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  DWORD GetCurrentDirectoryW(DWORD chars, char16_t* buffer) override {
+    // The length without the terminator when it fits; otherwise the size it needs.
+    const std::u16string folder = m_.CurrentDirectory();
+    if (folder.size() + 1 > chars) return static_cast<DWORD>(folder.size() + 1);
+    std::copy(folder.begin(), folder.end(), buffer);
+    buffer[folder.size()] = 0;
+    return static_cast<DWORD>(folder.size());
+  }
+  BOOL SetCurrentDirectoryW(const char16_t* path) override {
+    std::u16string folder = Text(path);
+    LONG error = ERROR_PATH_NOT_FOUND;
+    if (m_.Injected("SetCurrentDirectoryW", folder, &error)) {
+      m_.lastError = static_cast<DWORD>(error);
+      return FALSE;
+    }
+    if (folder.size() < 2 || folder[1] != u':') folder = m_.CurrentDirectory() + u"\\" + folder;
+    FsNode* node = folder.empty() ? nullptr : m_.FindFile(m_.Redirect(folder), &error);
+    if (node == nullptr || !node->folder) {
+      m_.lastError = static_cast<DWORD>(node ? ERROR_DIRECTORY : error);
+      return FALSE;
+    }
+    while (folder.size() > 3 && folder.back() == u'\\') folder.pop_back();
+    m_.currentDirectory = folder;
+    return TRUE;
+  }
+  DWORD GetCurrentProcessId() override { return m_.processId; }
+  BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) override {
+    LONG error;
+    if (m_.Injected("ProcessIdToSessionId", {}, &error)) {
+      m_.lastError = static_cast<DWORD>(error);
+      return FALSE;
+    }
+    if (processId != m_.processId) {
+      m_.lastError = ERROR_INVALID_PARAMETER;
+      return FALSE;
+    }
+    *sessionId = m_.sessionId;
+    return TRUE;
+  }
+  HRESULT OleInitialize() override { return ++m_.oleInitialized > 1 ? S_FALSE : S_OK; }
+  void OleUninitialize() override { --m_.oleInitialized; }
   DWORD SetEntriesInAclW(DWORD count, const ExplicitAccess* entries, void** acl) override {
     std::vector<AccessEntry> list;
     for (DWORD i = 0; i < count; ++i) {
@@ -1053,6 +1176,65 @@ class SimSystem final : public System {
 
  private:
   static constexpr std::uintptr_t kLibraryBase = 0x10000000;
+
+  // The places a name without a folder is looked for: this program's folder, the system folder,
+  // the Windows folder and the current directory for a DLL (the safe search order); this
+  // program's folder, the current directory, the system and the Windows folder for a program.
+  std::vector<std::u16string> SearchPath(const std::u16string& name, bool program) const {
+    if ((name.size() >= 2 && name[1] == u':') || name.rfind(u"\\\\", 0) == 0) return {name};
+    const std::u16string own = m_.programPath.substr(0, m_.programPath.find_last_of(u'\\'));
+    const std::u16string system = m_.os().windowsFolder + u"\\system32";
+    const std::u16string current = m_.CurrentDirectory();
+    std::vector<std::u16string> folders =
+        program ? std::vector<std::u16string>{own, current, system, m_.os().windowsFolder}
+                : std::vector<std::u16string>{own, system, m_.os().windowsFolder, current};
+    std::vector<std::u16string> paths;
+    for (const std::u16string& folder : folders)
+      paths.push_back(folder.back() == u'\\' ? folder + name : folder + u"\\" + name);
+    return paths;
+  }
+
+  // The file a command line's program names (".exe" added when it has no extension), or empty.
+  std::u16string FindProgram(const std::u16string& name) const {
+    if (name.empty()) return {};
+    const size_t slash = name.find_last_of(u'\\');
+    const bool extension = name.find(u'.', slash == std::u16string::npos ? 0 : slash) !=
+                           std::u16string::npos;
+    for (std::u16string path : SearchPath(name, true)) {
+      if (!extension) path += u".exe";
+      FsNode* node = m_.FindFile(m_.Redirect(path));
+      if (node != nullptr && !node->folder) return path;
+    }
+    return {};
+  }
+
+  HMODULE Load(const char* call, const char16_t* path, DWORD flags) {
+    std::u16string name = Text(path);
+    std::u16string upper = Upper(name);
+    LONG error;
+    if (m_.Injected(call, upper, &error)) {
+      m_.lastError = static_cast<DWORD>(error);
+      return nullptr;
+    }
+    if (HMODULE system = SystemModule(upper)) return system;
+    for (const std::u16string& candidate : SearchPath(name, false)) {
+      for (size_t i = 0; i < m_.libraries.size(); ++i) {
+        Machine::Impl::Library& library = m_.libraries[i];
+        if (Upper(library.path) != Upper(candidate) || m_.FindFile(library.path) == nullptr)
+          continue;
+        library.loadFlags.push_back(flags);
+        if (library.x64) {
+          m_.lastError = ERROR_BAD_EXE_FORMAT;  // a 64-bit image in a 32-bit process
+          return nullptr;
+        }
+        ++library.loadCount;
+        ++library.loads;
+        return reinterpret_cast<HMODULE>(kLibraryBase + i * 0x10000);
+      }
+    }
+    m_.lastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+  }
 
   // The system libraries are always there, whatever path names them.
   HMODULE SystemModule(std::u16string upper) {

@@ -122,6 +122,12 @@ struct StartedProcess {
   std::u16string commandLine;
   DWORD flags = 0;
   bool redirectionOff = false;  // the 32-bit process's file-system redirection at the start
+  std::u16string program;           // the file the command line's first word was found as
+  std::u16string currentDirectory;  // the starting process's, which the program inherits
+  DWORD processId = 0;
+  bool resumed = false;            // ResumeThread on its main thread (started suspended)
+  bool foregroundAllowed = false;  // AllowSetForegroundWindow with its id
+  bool waitedFor = false;          // waited for until it ended
 };
 
 // An access-list entry as the system set it on a file: the SID's bytes, the rights.
@@ -239,7 +245,17 @@ class Machine {
   int OpenItemLists() const;
 
   // ---- processes and access lists
+  // A program at `path` (the file is created) that ends with `exitCode` once it runs. A command
+  // line's first word that is no full path is looked for, as Windows does, in the folder of
+  // this program, the current directory, the system folder and the Windows folder.
+  void AddProgram(std::u16string_view path, DWORD exitCode = 0);
   const std::vector<StartedProcess>& processesStarted() const;
+  // Process and thread handles of started programs not yet closed.
+  int OpenProcessHandles() const;
+  // The process's current directory (at first the folder of this program).
+  std::u16string CurrentDirectory() const;
+  // The session the process runs in (ProcessIdToSessionId of its own id).
+  void SetSessionId(DWORD session);
   // The access list set on a file with SetNamedSecurityInfoW, and whether it was protected.
   std::vector<AccessEntry> FileAccessList(std::u16string_view path, bool* protectedList) const;
 
@@ -265,9 +281,15 @@ class Machine {
                    std::vector<BYTE> data);
   // A DLL at `path` (the file is created) with its exports, real functions of the test.
   void AddLibrary(std::u16string_view path, std::map<std::string, const void*> exports);
+  // A 64-bit DLL at `path`: this 32-bit process cannot load it (ERROR_BAD_EXE_FORMAT).
+  void AddLibrary64(std::u16string_view path);
   // How often the DLL is loaded now (LoadLibraryW minus FreeLibrary), and was ever loaded.
   int LibraryLoadCount(std::u16string_view path) const;
   int LibraryLoads(std::u16string_view path) const;
+  // The flags of each LoadLibraryExW of the DLL that found it (LoadLibraryW: 0), in order.
+  std::vector<DWORD> LibraryLoadFlags(std::u16string_view path) const;
+  // OleInitialize calls not undone by OleUninitialize.
+  int OleInitializations() const;
 
   // ---- services: a service (or driver) entry of the service control manager, with its key
   // HKLM\System\CurrentControlSet\Services\<name>. A stop keeps it STOP_PENDING for

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <rpc.h>
 #include <objbase.h>
+#include <ole2.h>
 #include <shlobj.h>
 #include <aclapi.h>
 
@@ -363,6 +364,34 @@ class RealSystem final : public System {
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
     return ::WaitForSingleObject(handle, milliseconds);
   }
+  DWORD ResumeThread(HANDLE thread) override { return ::ResumeThread(thread); }
+  BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override {
+    return ::GetExitCodeProcess(process, exitCode);
+  }
+  BOOL AllowSetForegroundWindow(DWORD processId) override {
+    using Fn = BOOL(WINAPI*)(DWORD);
+    auto fn = Late<Fn>(L"user32.dll", "AllowSetForegroundWindow");
+    if (!fn) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return FALSE;
+    }
+    return fn(processId);
+  }
+  DWORD GetCurrentDirectoryW(DWORD bufferChars, char16_t* buffer) override {
+    return ::GetCurrentDirectoryW(bufferChars, W(buffer));
+  }
+  BOOL SetCurrentDirectoryW(const char16_t* path) override {
+    return ::SetCurrentDirectoryW(W(path));
+  }
+  DWORD GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
+  BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) override {
+    return ::ProcessIdToSessionId(processId, sessionId);
+  }
+  HMODULE LoadLibraryExW(const char16_t* path, DWORD flags) override {
+    return ::LoadLibraryExW(W(path), nullptr, flags);
+  }
+  HRESULT OleInitialize() override { return ::OleInitialize(nullptr); }
+  void OleUninitialize() override { ::OleUninitialize(); }
   DWORD SetEntriesInAclW(DWORD count, const ExplicitAccess* entries, void** acl) override {
     std::vector<EXPLICIT_ACCESSW> access(count);
     for (DWORD i = 0; i < count; ++i) {
