@@ -314,7 +314,9 @@ TEST_F(HiveContract, SavedKeyLoadsUnderUsersAndUnloadsOnceNoHandleIsOpen) {
     ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, kKey, &key), ERROR_SUCCESS);
     ASSERT_EQ(Reg().RegSaveKeyW(key.get(), file.c_str()), ERROR_SUCCESS);
     // Windows refuses to overwrite an existing file; Wine overwrites it.
-    if (!OnWine()) EXPECT_EQ(Reg().RegSaveKeyW(key.get(), file.c_str()), ERROR_ALREADY_EXISTS);
+    if (!OnWine()) {
+      EXPECT_EQ(Reg().RegSaveKeyW(key.get(), file.c_str()), ERROR_ALREADY_EXISTS);
+    }
   }
 
   ASSERT_EQ(Reg().RegLoadKeyW(HKEY_USERS, kMount, file.c_str()), ERROR_SUCCESS);
@@ -327,7 +329,9 @@ TEST_F(HiveContract, SavedKeyLoadsUnderUsersAndUnloadsOnceNoHandleIsOpen) {
   EXPECT_EQ(Reg().RegUnLoadKeyW(HKEY_USERS, kMount), ERROR_ACCESS_DENIED)
       << "a handle to its root keeps the hive mounted";
   // Windows holds the file of a mounted hive; Wine does not.
-  if (!OnWine()) EXPECT_EQ(Files().DeleteFileW(file.c_str()), FALSE);
+  if (!OnWine()) {
+    EXPECT_EQ(Files().DeleteFileW(file.c_str()), FALSE);
+  }
   inside.reset();
   ASSERT_EQ(Reg().RegUnLoadKeyW(HKEY_USERS, kMount), ERROR_SUCCESS);
   EXPECT_EQ(Reg().RegOpenKeyExW(HKEY_USERS, kMount, 0, KEY_READ, inside.put()),
