@@ -272,6 +272,8 @@ void RemoveDriversAndFilters() {
   RemoveService(u"zorFW");
   RemoveService(u"zorNdisR");
   RemoveService(u"zorRoot");
+  for (const NetworkComponent& component : kNetworkComponents)
+    RemoveNetworkComponent(component.id, component.catalogFile, productFolder);
   RemoveFromGroupOrderList(u"NDIS", u"zorNdis");
   RemoveFromGroupOrderList(u"NDIS", u"zorNdisFlt");
   for (std::u16string_view service : {u"zorNdis", u"zorNdis2k", u"zorNdis2", u"zorNdisFlt"})

@@ -16,6 +16,16 @@ namespace zp {
 #include "platform/handles.inc"
 #undef ZP_HANDLE
 
+#define ZP_GUID(name, d1, d2, d3, ...) inline constexpr Guid name = {d1, d2, d3, {__VA_ARGS__}};
+#include "platform/guids.inc"
+#undef ZP_GUID
+
+// HRESULT_FROM_WIN32: a Win32 error code as an HRESULT (ERROR_CANCELLED gives 0x800704C7).
+constexpr HRESULT HresultFromWin32(LONG error) {
+  return error <= 0 ? error
+                    : static_cast<HRESULT>((static_cast<DWORD>(error) & 0xFFFF) | 0x80070000u);
+}
+
 // The string-table resource type, MAKEINTRESOURCE(6).
 inline constexpr unsigned RT_STRING_ID = 6;
 inline const char16_t* const RT_STRING = IntResource(RT_STRING_ID);
@@ -26,5 +36,7 @@ inline const char16_t* const IDC_WAIT = IntResource(32514);
 
 // True when every handle constant above has the value of <windows.h> (Windows build only).
 bool HandleConstantsMatchWindows();
+// True when every GUID above is the one the Windows headers define (Windows build only).
+bool GuidConstantsMatchWindows();
 
 }  // namespace zp

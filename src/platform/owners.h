@@ -68,6 +68,29 @@ struct ServiceHandleTraits {
 };
 using UniqueServiceHandle = UniqueHandle<SC_HANDLE, ServiceHandleTraits>;
 
+// ---- COM: an interface pointer's reference, an automation string, memory COM handed out.
+struct ComObjectTraits {
+  static ComObject Invalid() { return nullptr; }
+  static bool IsValid(ComObject object) { return object != nullptr; }
+  static void Close(ComObject object) { Com().Release(object); }
+};
+using UniqueComObject = UniqueHandle<ComObject, ComObjectTraits>;
+
+struct BstrTraits {
+  static BSTR Invalid() { return nullptr; }
+  static bool IsValid(BSTR text) { return text != nullptr; }
+  static void Close(BSTR text) { Com().SysFreeString(text); }
+};
+using UniqueBstr = UniqueHandle<BSTR, BstrTraits>;
+
+struct CoTaskTextTraits {
+  static char16_t* Invalid() { return nullptr; }
+  static bool IsValid(char16_t* text) { return text != nullptr; }
+  static void Close(char16_t* text) { Ui().CoTaskMemFree(text); }
+};
+using UniqueCoTaskText = UniqueHandle<char16_t*, CoTaskTextTraits>;
+
+// A library loaded for one operation.
 struct ModuleTraits {
   static HMODULE Invalid() { return nullptr; }
   static bool IsValid(HMODULE module) { return module != nullptr; }

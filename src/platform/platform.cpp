@@ -28,5 +28,6 @@ System& Sys() { return Installed(g_platform.system); }
 Windows& Ui() { return Installed(g_platform.windows); }
 Resources& Res() { return Installed(g_platform.resources); }
 Services& Svc() { return Installed(g_platform.services); }
+ComObjects& Com() { return Installed(g_platform.com); }
 
 }  // namespace zp

@@ -87,6 +87,11 @@ class FileSystem {
   virtual int _commit(int fd) = 0;
   virtual int _close(int fd) = 0;
   virtual int Errno() = 0;
+
+  // SetupAPI (setupapi.dll, which the program does not import): the driver package of an INF of
+  // the Windows Inf folder, named by its file name ("oem5.inf"), not a path.
+  // late (XP): the caller finds it with GetProcAddress on the loaded setupapi module first.
+  virtual BOOL SetupUninstallOEMInfW(const char16_t* infFileName, DWORD flags) = 0;
 };
 
 class System {
@@ -250,6 +255,57 @@ class Resources {
   virtual DWORD SizeofResource(HMODULE module, HRSRC resource) = 0;
 };
 
+// COM objects: the network configuration (INetCfg and its companions, netcfgx) and WMI
+// (IWbemLocator, IWbemServices). One method per interface call, named after the interface
+// without its leading I and the call; the first argument is the interface pointer. Every pointer
+// handed out carries its own reference, released with Release (UniqueComObject). COM itself is
+// initialised through System::CoInitialize; memory COM hands out is freed with
+// Windows::CoTaskMemFree.
+class ComObjects {
+ public:
+  virtual ~ComObjects() = default;
+  // No outer object.
+  virtual HRESULT CoCreateInstance(const Guid& clsid, DWORD context, const Guid& iid,
+                                   ComObject* object) = 0;
+  // IUnknown
+  virtual HRESULT QueryInterface(ComObject object, const Guid& iid, ComObject* result) = 0;
+  virtual DWORD Release(ComObject object) = 0;
+  // INetCfg
+  virtual HRESULT NetCfgInitialize(ComObject netCfg) = 0;
+  virtual HRESULT NetCfgUninitialize(ComObject netCfg) = 0;
+  virtual HRESULT NetCfgApply(ComObject netCfg) = 0;
+  // S_FALSE and a null component when the configuration holds no component of that id.
+  virtual HRESULT NetCfgFindComponent(ComObject netCfg, const char16_t* componentId,
+                                      ComObject* component) = 0;
+  virtual HRESULT NetCfgQueryNetCfgClass(ComObject netCfg, const Guid& classGuid,
+                                         const Guid& iid, ComObject* netCfgClass) = 0;
+  // INetCfgLock. S_FALSE when another program kept the lock for `timeoutMs`; `holder` then
+  // receives its description (CoTaskMemFree) or null.
+  virtual HRESULT NetCfgLockAcquireWriteLock(ComObject lock, DWORD timeoutMs,
+                                             const char16_t* clientDescription,
+                                             char16_t** holder) = 0;
+  virtual HRESULT NetCfgLockReleaseWriteLock(ComObject lock) = 0;
+  // INetCfgComponent
+  virtual HRESULT NetCfgComponentGetClassGuid(ComObject component, Guid* classGuid) = 0;
+  // INetCfgClassSetup; `references` may be null.
+  virtual HRESULT NetCfgClassSetupDeInstall(ComObject classSetup, ComObject component,
+                                            const OboToken* obo, char16_t** references) = 0;
+  // IWbemLocator; `context` null.
+  virtual HRESULT WbemLocatorConnectServer(ComObject locator, BSTR networkResource, BSTR user,
+                                           BSTR password, BSTR locale, LONG securityFlags,
+                                           BSTR authority, ComObject context,
+                                           ComObject* services) = 0;
+  // IWbemServices; `context` null, `callResult` may be null.
+  virtual HRESULT WbemServicesDeleteInstance(ComObject services, BSTR objectPath, LONG flags,
+                                             ComObject context, ComObject* callResult) = 0;
+  // OLE automation strings (oleaut32): null when out of memory.
+  virtual BSTR SysAllocString(const char16_t* text) = 0;
+  virtual void SysFreeString(BSTR text) = 0;
+  // The braced upper-case text of a GUID: characters written with the terminator (39), or 0
+  // when the buffer is too small.
+  virtual int StringFromGUID2(const Guid& guid, char16_t* buffer, int bufferChars) = 0;
+};
+
 // One backend, all facets.
 struct Platform {
   Registry* registry = nullptr;
@@ -258,6 +314,7 @@ struct Platform {
   Windows* windows = nullptr;
   Resources* resources = nullptr;
   Services* services = nullptr;
+  ComObjects* com = nullptr;
 };
 
 // Installs the backend every facet call goes to; returns the one it replaces.
@@ -269,5 +326,6 @@ System& Sys();
 Windows& Ui();
 Resources& Res();
 Services& Svc();
+ComObjects& Com();
 
 }  // namespace zp

@@ -14,6 +14,8 @@ struct HINSTANCE__;
 struct HRSRC__;
 struct SC_HANDLE__;
 struct HICON__;
+// COM interface pointers the system holds (opaque above the seam).
+struct ComObject__;
 
 // The calling convention of the Windows API and of the products' exports (callee pops).
 #if defined(_WIN32) && defined(__i386__)
@@ -167,6 +169,30 @@ struct Guid {
   std::uint16_t data2 = 0;
   std::uint16_t data3 = 0;
   std::uint8_t data4[8] = {};
+};
+
+inline bool operator==(const Guid& a, const Guid& b) {
+  if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3) return false;
+  for (int i = 0; i < 8; ++i)
+    if (a.data4[i] != b.data4[i]) return false;
+  return true;
+}
+
+// ---- COM
+// An interface pointer: the real backend's interface, opaque above the seam. Each one the seam
+// hands out carries its own reference (UniqueComObject releases it).
+using ComObject = ::ComObject__*;
+// An OLE automation string (BSTR), from SysAllocString, freed with SysFreeString.
+using BSTR = char16_t*;
+
+// OBO_TOKEN: on whose behalf a network component is removed (OBO_USER, the other fields zero).
+struct OboToken {
+  int type = 0;
+  ComObject component = nullptr;
+  const char16_t* manufacturer = nullptr;
+  const char16_t* product = nullptr;
+  const char16_t* displayName = nullptr;
+  BOOL registered = 0;
 };
 
 }  // namespace zp

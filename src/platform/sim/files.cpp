@@ -574,6 +574,35 @@ class SimFileSystem final : public FileSystem {
 
   int Errno() override { return m_.crtErrno; }
 
+  // SetupAPI: the INF names a package of the Inf folder by its file name; the package goes with
+  // its precompiled copy (.pnf). Found only while setupapi.dll is loaded, from Windows XP on.
+  BOOL SetupUninstallOEMInfW(const char16_t* infFileName, DWORD flags) override {
+    std::pair<int, int>* module = m_.DemandModule(u"SETUPAPI.DLL");
+    if ((module && module->first == 0) ||
+        !m_.os().lateExports.count("setupapi.dll!setupuninstalloeminfw"))
+      return Fail(ERROR_PROC_NOT_FOUND);
+    const std::u16string name = Text(infFileName);
+    m_.oemInfUninstalls.emplace_back(name, flags);
+    LONG error = 0;
+    if (m_.Injected("SetupUninstallOEMInfW", name, &error)) return Fail(error);
+    // A path is not a name of the Inf folder (Wine answers 3 for one, measured).
+    if (name.empty() || name.find_first_of(u"\\/:") != std::u16string::npos)
+      return Fail(ERROR_PATH_NOT_FOUND);
+    const std::u16string inf = m_.os().windowsFolder + u"\\Inf\\" + name;
+    FsNode* node = m_.FindFile(inf, &error);
+    if (node == nullptr || node->folder) return Fail(ERROR_FILE_NOT_FOUND);
+    if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
+    FsNode* parent = node->parent;
+    parent->children.erase(Upper(node->name));
+    if (name.size() > 4) {
+      const std::u16string pnf = Upper(name.substr(0, name.size() - 3) + u"PNF");
+      FsNode* precompiled = parent->Child(pnf);
+      if (precompiled && !precompiled->folder && !precompiled->lockedByOther)
+        parent->children.erase(pnf);
+    }
+    return TRUE;
+  }
+
  private:
   // A path as the process names it, after the file-system redirection of a 32-bit process.
   std::u16string P(const char16_t* path) const { return m_.Redirect(Text(path)); }

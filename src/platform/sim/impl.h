@@ -79,8 +79,44 @@ struct Failure {
   int count;
 };
 
+// ---- COM model (sim/com.cpp)
+// What a COM object of the simulator is; each kind answers for its interfaces.
+enum class ComKind { NetCfg, NetComponent, NetClass, Locator, Services };
+
+struct ComObjectState {
+  explicit ComObjectState(ComKind k) : kind(k) {}
+  ComKind kind;
+  int refs = 1;
+  // NetCfg
+  bool initialized = false;
+  std::vector<std::u16string> pendingRemovals;  // applied by Apply, dropped by Uninitialize
+  // NetComponent, NetClass: the component and the class; the INetCfg they came from
+  std::u16string componentId;
+  Guid classGuid;
+  std::uintptr_t netCfg = 0;
+  // Services: the namespace (upper case)
+  std::u16string wmiNamespace;
+};
+
+// An interface pointer: the object and the interface it was asked for.
+struct ComPointer {
+  std::uintptr_t object;
+  Guid iid;
+};
+
+struct ComState {
+  std::map<std::uintptr_t, ComObjectState> objects;
+  std::map<std::uintptr_t, ComPointer> pointers;
+  std::uintptr_t next = 0xA0000;
+  std::uintptr_t lockOwner = 0;      // the INetCfg object holding the system's write lock
+  std::u16string lockOwnerClient;
+  std::map<std::uintptr_t, std::unique_ptr<char16_t[]>> strings;  // BSTRs and CoTaskMem texts
+  std::set<std::uintptr_t> coTaskTexts;
+};
+
 struct Machine::Impl {
   explicit Impl(Machine& machine);
+  ~Impl();
   Machine& machine;
   OsFacts& os() { return machine.os_; }
 
@@ -257,6 +293,23 @@ struct Machine::Impl {
   // stopped and no longer open, with their registry keys.
   void SettleServices();
   std::unique_ptr<Services> services;
+
+  // system libraries loaded on demand: upper-case name -> (loaded now, loads by LoadLibraryW)
+  std::map<std::u16string, std::pair<int, int>> demandModules;
+  std::pair<int, int>* DemandModule(std::u16string_view upperName);
+  std::vector<std::pair<std::u16string, DWORD>> oemInfUninstalls;
+
+  // COM (sim/com.cpp)
+  NetworkConfiguration network;
+  WmiModel wmi;
+  std::map<std::u16string, std::set<std::u16string>> wmiNamespaces;  // upper-case names, paths
+  std::vector<Guid> comCreated;
+  std::unique_ptr<ComState> com;  // the objects and strings handed out
+  // Memory COM handed out (a lock holder's description); CoTaskMemFree frees it.
+  bool FreeCoTaskMemory(void* memory);
+  int LiveComObjects() const;
+  int OpenComStrings() const;
+  std::unique_ptr<ComObjects> comFacet;
 };
 
 std::unique_ptr<Registry> MakeRegistry(Machine::Impl& impl);
@@ -265,5 +318,8 @@ std::unique_ptr<System> MakeSystem(Machine::Impl& impl);
 std::unique_ptr<Windows> MakeWindows(Machine::Impl& impl);
 std::unique_ptr<Resources> MakeResources(Machine::Impl& impl);
 std::unique_ptr<Services> MakeServices(Machine::Impl& impl);
+std::unique_ptr<ComObjects> MakeCom(Machine::Impl& impl);
+// The default namespaces of WMI for the machine's Windows.
+void AddDefaultWmiNamespaces(Machine::Impl& impl);
 
 }  // namespace zp::sim

@@ -60,7 +60,8 @@ void AddExports(OsFacts& os, std::initializer_list<const char*> exports) {
 constexpr auto kXpExports = {"kernel32.dll!getnativesysteminfo", "kernel32.dll!iswow64process",
                              "advapi32.dll!createwellknownsid",
                              "advapi32.dll!initiatesystemshutdownexw",
-                             "kernel32.dll!getsystemwow64directoryw"};
+                             "kernel32.dll!getsystemwow64directoryw",
+                             "setupapi.dll!setupuninstalloeminfw"};
 constexpr auto kX64Exports = {"kernel32.dll!wow64disablewow64fsredirection",
                               "kernel32.dll!wow64revertwow64fsredirection",
                               "kernel32.dll!wow64enablewow64fsredirection"};
@@ -167,6 +168,19 @@ Machine::Impl::Impl(Machine& m) : machine(m) {
   windows = MakeWindows(*this);
   resourceFacet = MakeResources(*this);
   services = MakeServices(*this);
+  comFacet = MakeCom(*this);
+  AddDefaultWmiNamespaces(*this);
+  // The program does not import setupapi.dll: it is loaded only when a module asks for it.
+  demandModules[u"SETUPAPI.DLL"] = {0, 0};
+}
+
+std::pair<int, int>* Machine::Impl::DemandModule(std::u16string_view upperName) {
+  std::u16string name(upperName);
+  size_t slash = name.find_last_of(u"\\/");
+  if (slash != std::u16string::npos) name = name.substr(slash + 1);
+  if (name.size() < 4 || name.substr(name.size() - 4) != u".DLL") name += u".DLL";
+  auto it = demandModules.find(name);
+  return it == demandModules.end() ? nullptr : &it->second;
 }
 
 bool Machine::Impl::Injected(const char* call, std::u16string_view path, LONG* error) {
@@ -238,7 +252,8 @@ Machine::~Machine() {
 
 void Machine::Install() {
   Platform platform{impl_->registry.get(), impl_->files.get(), impl_->system.get(),
-                    impl_->windows.get(), impl_->resourceFacet.get(), impl_->services.get()};
+                    impl_->windows.get(), impl_->resourceFacet.get(), impl_->services.get(),
+                    impl_->comFacet.get()};
   Platform previous = InstallPlatform(platform);
   if (!installed_) previous_ = previous;
   installed_ = true;
@@ -571,6 +586,24 @@ int Machine::LibraryLoads(std::u16string_view path) const {
   return 0;
 }
 
+void Machine::LoadSystemModule(std::u16string_view name) {
+  if (std::pair<int, int>* demand = impl_->DemandModule(Upper(name))) ++demand->first;
+}
+
+int Machine::SystemModuleLoadCount(std::u16string_view name) const {
+  std::pair<int, int>* demand = impl_->DemandModule(Upper(name));
+  return demand ? demand->first : 1;
+}
+
+int Machine::SystemModuleLoads(std::u16string_view name) const {
+  std::pair<int, int>* demand = impl_->DemandModule(Upper(name));
+  return demand ? demand->second : 0;
+}
+
+const std::vector<std::pair<std::u16string, DWORD>>& Machine::oemInfUninstalls() const {
+  return impl_->oemInfUninstalls;
+}
+
 void Machine::SetSpecialFolder(int csidl, std::u16string_view path) {
   if (path.empty()) impl_->specialFolders.erase(csidl);
   else impl_->specialFolders[csidl] = std::u16string(path);
@@ -698,7 +731,16 @@ class SimSystem final : public System {
     return Load("LoadLibraryExW", path, flags);
   }
   BOOL FreeLibrary(HMODULE module) override {
-    if (IsSystemModule(module)) return TRUE;
+    if (IsSystemModule(module)) {
+      if (std::pair<int, int>* demand = DemandModuleOf(module)) {
+        if (demand->first == 0) {
+          m_.lastError = ERROR_INVALID_HANDLE;
+          return FALSE;
+        }
+        --demand->first;
+      }
+      return TRUE;
+    }
     Machine::Impl::Library* library = LibraryOf(module);
     if (library == nullptr || library->loadCount == 0) {
       m_.lastError = ERROR_INVALID_HANDLE;
@@ -711,9 +753,13 @@ class SimSystem final : public System {
     if (name == nullptr) return reinterpret_cast<HMODULE>(0x400000);
     std::u16string upper = Upper(name);
     if (upper.size() < 4 || upper.substr(upper.size() - 4) != u".DLL") upper += u".DLL";
-    for (size_t i = 0; i < std::size(kSystemModules); ++i)
-      if (upper == kSystemModules[i]) return reinterpret_cast<HMODULE>(0x7C000000 + i * 0x100000);
-    m_.lastError = ERROR_FILE_NOT_FOUND;
+    std::pair<int, int>* demand = m_.DemandModule(upper);
+    for (size_t i = 0; i < std::size(kSystemModules); ++i) {
+      if (upper != kSystemModules[i]) continue;
+      if (demand && demand->first == 0) break;  // not loaded in this process
+      return reinterpret_cast<HMODULE>(0x7C000000 + i * 0x100000);
+    }
+    m_.lastError = demand ? ERROR_MOD_NOT_FOUND : ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
   const void* GetProcAddress(HMODULE module, const char* name) override {
@@ -727,6 +773,10 @@ class SimSystem final : public System {
     size_t index = (base - 0x7C000000) / 0x100000;
     if (base < 0x7C000000 || index >= std::size(kSystemModules)) {
       m_.lastError = ERROR_PROC_NOT_FOUND;
+      return nullptr;
+    }
+    if (std::pair<int, int>* demand = DemandModuleOf(module); demand && demand->first == 0) {
+      m_.lastError = ERROR_INVALID_HANDLE;  // the module was freed
       return nullptr;
     }
     std::string key;
@@ -855,9 +905,10 @@ class SimSystem final : public System {
     return RPC_S_OK;
   }
   HRESULT CoInitialize() override {
-    ++m_.comInitialized;
     ++m_.comInitializeCalls;
-    return 0;  // S_OK
+    // S_FALSE when the thread's apartment was already initialised; each call needs its
+    // CoUninitialize all the same.
+    return m_.comInitialized++ > 0 ? S_FALSE : S_OK;
   }
   void CoUninitialize() override { --m_.comInitialized; }
   BOOL OpenProcessToken(DWORD, HANDLE* token) override {
@@ -1216,7 +1267,13 @@ class SimSystem final : public System {
       m_.lastError = static_cast<DWORD>(error);
       return nullptr;
     }
-    if (HMODULE system = SystemModule(upper)) return system;
+    if (HMODULE system = SystemModule(upper)) {
+      if (std::pair<int, int>* demand = m_.DemandModule(upper)) {
+        ++demand->first;
+        ++demand->second;
+      }
+      return system;
+    }
     for (const std::u16string& candidate : SearchPath(name, false)) {
       for (size_t i = 0; i < m_.libraries.size(); ++i) {
         Machine::Impl::Library& library = m_.libraries[i];
@@ -1244,6 +1301,10 @@ class SimSystem final : public System {
     for (size_t i = 0; i < std::size(kSystemModules); ++i)
       if (upper == kSystemModules[i]) return reinterpret_cast<HMODULE>(0x7C000000 + i * 0x100000);
     return nullptr;
+  }
+  std::pair<int, int>* DemandModuleOf(HMODULE module) {
+    auto base = reinterpret_cast<std::uintptr_t>(module);
+    return m_.DemandModule(kSystemModules[(base - 0x7C000000) / 0x100000]);
   }
   static bool IsSystemModule(HMODULE module) {
     auto base = reinterpret_cast<std::uintptr_t>(module);
@@ -1396,6 +1457,7 @@ class SimWindows final : public Windows {
     return TRUE;
   }
   void CoTaskMemFree(void* memory) override {
+    if (m_.FreeCoTaskMemory(memory)) return;
     m_.itemLists.erase(reinterpret_cast<std::uintptr_t>(memory));
   }
   HWND FindWindowW(const char16_t* className, const char16_t* windowName) override {

@@ -146,6 +146,44 @@ struct ComSecurity {
   DWORD capabilities = 0;
 };
 
+// ---- COM
+// A network component of the network configuration (INetCfg), by its id ("ms_tcpip").
+struct NetComponent {
+  std::u16string id;
+  Guid classGuid = GUID_DEVCLASS_NETSERVICE;
+  // What INetCfgClassSetup::DeInstall answers for it: S_OK, NETCFG_S_REBOOT, or a failure such
+  // as HresultFromWin32(ERROR_CANCELLED) (its notify object refused).
+  HRESULT deinstallResult = S_OK;
+};
+
+// The machine's network configuration and what the system did with it.
+struct NetworkConfiguration {
+  std::vector<NetComponent> components;
+  // Another program (an open network properties window) holds the write lock under this
+  // description; an AcquireWriteLock then waits its time-out and answers S_FALSE.
+  std::optional<std::u16string> otherLockHolder;
+  HRESULT applyResult = S_OK;       // NETCFG_S_REBOOT: the change takes effect at restart
+  bool findNotImplemented = false;  // FindComponent answers E_NOTIMPL, as Wine's does
+
+  // What happened: the components whose removal was applied, the Apply calls, each
+  // AcquireWriteLock's time-out and client description, each DeInstall's OBO token type.
+  std::vector<std::u16string> removed;
+  int applies = 0;
+  std::vector<DWORD> lockTimeouts;
+  std::vector<std::u16string> lockClients;
+  std::vector<int> oboTypes;
+  // The system's own state now: its write lock, and INetCfg objects still initialised.
+  bool writeLockHeld = false;
+  int initialized = 0;
+};
+
+// WMI: namespaces ("root\SecurityCenter") with the object paths of their instances.
+struct WmiModel {
+  bool serviceDisabled = false;  // ConnectServer answers HresultFromWin32(ERROR_SERVICE_DISABLED)
+  std::vector<std::u16string> connects;  // the namespace texts given to ConnectServer
+  std::vector<std::u16string> deletes;   // the object paths given to DeleteInstance
+};
+
 struct StringResource {
   LANGID language;
   WORD id;
@@ -308,8 +346,29 @@ class Machine {
   int OpenServiceHandles() const;
   const std::vector<DWORD>& ServiceManagerOpens() const;
 
+  // ---- system libraries loaded on demand (setupapi.dll): another module of the process
+  // loaded it; how often it is loaded now, and how often LoadLibraryW loaded it.
+  void LoadSystemModule(std::u16string_view name);
+  int SystemModuleLoadCount(std::u16string_view name) const;
+  int SystemModuleLoads(std::u16string_view name) const;
+  // SetupUninstallOEMInfW calls: the name given and the flags, in order.
+  const std::vector<std::pair<std::u16string, DWORD>>& oemInfUninstalls() const;
+
+  // ---- COM: the network configuration, WMI, the objects the system created (their CLSIDs, in
+  // order), references not yet released, strings (BSTR, CoTaskMem) not yet freed.
+  NetworkConfiguration& network();
+  WmiModel& wmi();
+  void AddWmiNamespace(std::u16string_view name);
+  void RemoveWmiNamespace(std::u16string_view name);
+  void AddWmiInstance(std::u16string_view wmiNamespace, std::u16string_view objectPath);
+  bool WmiInstanceExists(std::u16string_view wmiNamespace, std::u16string_view objectPath) const;
+  const std::vector<Guid>& comObjectsCreated() const;
+  int LiveComObjects() const;
+  int OpenComStrings() const;
+
   // ---- failure injection: the next `count` calls of `call` (a method name such as
-  // "RegOpenKeyExW") whose path contains `pathPart` (any, when empty) fail with `error`.
+  // "RegOpenKeyExW") whose path contains `pathPart` (any, when empty) fail with `error`
+  // (CoCreateInstance: the CLSID's braced text; SysAllocString: the text).
   void FailCall(std::string call, LONG error, std::u16string pathPart = {}, int count = 1);
 
   struct Impl;

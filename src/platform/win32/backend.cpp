@@ -8,6 +8,9 @@
 #include <ole2.h>
 #include <shlobj.h>
 #include <aclapi.h>
+#include <oleauto.h>
+#include <netcfgx.h>  // interfaces only: the GUIDs come from above the seam
+#include <wbemcli.h>
 
 #include <string>
 #include <vector>
@@ -187,6 +190,15 @@ class RealFileSystem final : public FileSystem {
   int _commit(int fd) override { return ::_commit(fd); }
   int _close(int fd) override { return ::_close(fd); }
   int Errno() override { return errno; }
+  BOOL SetupUninstallOEMInfW(const char16_t* infFileName, DWORD flags) override {
+    using Fn = BOOL(WINAPI*)(PCWSTR, DWORD, PVOID);
+    auto fn = Late<Fn>(L"setupapi.dll", "SetupUninstallOEMInfW");
+    if (!fn) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return FALSE;
+    }
+    return fn(W(infFileName), flags, nullptr);
+  }
 };
 
 // An exception registration on the FS:[0] chain whose handler returns to a setjmp point.
@@ -587,6 +599,93 @@ class RealServices final : public Services {
   BOOL CloseServiceHandle(SC_HANDLE handle) override { return ::CloseServiceHandle(handle); }
 };
 
+const GUID& G(const Guid& guid) {
+  static_assert(sizeof(Guid) == sizeof(GUID));
+  return reinterpret_cast<const GUID&>(guid);
+}
+template <typename Interface>
+Interface* As(ComObject object) {
+  return reinterpret_cast<Interface*>(object);
+}
+void** Out(ComObject* object) { return reinterpret_cast<void**>(object); }
+wchar_t* Mutable(const char16_t* text) { return const_cast<wchar_t*>(W(text)); }
+
+class RealCom final : public ComObjects {
+ public:
+  HRESULT CoCreateInstance(const Guid& clsid, DWORD context, const Guid& iid,
+                           ComObject* object) override {
+    return ::CoCreateInstance(G(clsid), nullptr, context, G(iid), Out(object));
+  }
+  HRESULT QueryInterface(ComObject object, const Guid& iid, ComObject* result) override {
+    return As<IUnknown>(object)->QueryInterface(G(iid), Out(result));
+  }
+  DWORD Release(ComObject object) override { return As<IUnknown>(object)->Release(); }
+  HRESULT NetCfgInitialize(ComObject netCfg) override {
+    return As<INetCfg>(netCfg)->Initialize(nullptr);
+  }
+  HRESULT NetCfgUninitialize(ComObject netCfg) override {
+    return As<INetCfg>(netCfg)->Uninitialize();
+  }
+  HRESULT NetCfgApply(ComObject netCfg) override { return As<INetCfg>(netCfg)->Apply(); }
+  HRESULT NetCfgFindComponent(ComObject netCfg, const char16_t* componentId,
+                              ComObject* component) override {
+    return As<INetCfg>(netCfg)->FindComponent(
+        W(componentId), reinterpret_cast<INetCfgComponent**>(component));
+  }
+  HRESULT NetCfgQueryNetCfgClass(ComObject netCfg, const Guid& classGuid, const Guid& iid,
+                                 ComObject* netCfgClass) override {
+    return As<INetCfg>(netCfg)->QueryNetCfgClass(&G(classGuid), G(iid), Out(netCfgClass));
+  }
+  HRESULT NetCfgLockAcquireWriteLock(ComObject lock, DWORD timeoutMs,
+                                     const char16_t* clientDescription,
+                                     char16_t** holder) override {
+    return As<INetCfgLock>(lock)->AcquireWriteLock(timeoutMs, W(clientDescription),
+                                                   reinterpret_cast<LPWSTR*>(holder));
+  }
+  HRESULT NetCfgLockReleaseWriteLock(ComObject lock) override {
+    return As<INetCfgLock>(lock)->ReleaseWriteLock();
+  }
+  HRESULT NetCfgComponentGetClassGuid(ComObject component, Guid* classGuid) override {
+    return As<INetCfgComponent>(component)->GetClassGuid(reinterpret_cast<GUID*>(classGuid));
+  }
+  HRESULT NetCfgClassSetupDeInstall(ComObject classSetup, ComObject component,
+                                    const OboToken* obo, char16_t** references) override {
+    OBO_TOKEN token{};
+    if (obo) {
+      token.Type = static_cast<OBO_TOKEN_TYPE>(obo->type);
+      token.pncc = As<INetCfgComponent>(obo->component);
+      token.pszwManufacturer = Mutable(obo->manufacturer);
+      token.pszwProduct = Mutable(obo->product);
+      token.pszwDisplayName = Mutable(obo->displayName);
+      token.fRegistered = obo->registered;
+    }
+    return As<INetCfgClassSetup>(classSetup)->DeInstall(
+        As<INetCfgComponent>(component), obo ? &token : nullptr,
+        reinterpret_cast<LPWSTR*>(references));
+  }
+  HRESULT WbemLocatorConnectServer(ComObject locator, BSTR networkResource, BSTR user,
+                                   BSTR password, BSTR locale, LONG securityFlags,
+                                   BSTR authority, ComObject context,
+                                   ComObject* services) override {
+    return As<IWbemLocator>(locator)->ConnectServer(
+        W(networkResource), W(user), W(password), W(locale), securityFlags, W(authority),
+        As<IWbemContext>(context), reinterpret_cast<IWbemServices**>(services));
+  }
+  HRESULT WbemServicesDeleteInstance(ComObject services, BSTR objectPath, LONG flags,
+                                     ComObject context, ComObject* callResult) override {
+    return As<IWbemServices>(services)->DeleteInstance(
+        W(objectPath), flags, As<IWbemContext>(context),
+        reinterpret_cast<IWbemCallResult**>(callResult));
+  }
+  BSTR SysAllocString(const char16_t* text) override {
+    return reinterpret_cast<BSTR>(::SysAllocString(W(text)));
+  }
+  void SysFreeString(BSTR text) override { ::SysFreeString(W(text)); }
+  int StringFromGUID2(const Guid& guid, char16_t* buffer, int bufferChars) override {
+    return ::StringFromGUID2(G(guid), W(buffer), bufferChars);
+  }
+};
+
 }  // namespace
 
 namespace {
@@ -598,10 +697,12 @@ RealSystem g_system;
 RealWindows g_windows;
 RealResources g_resources;
 RealServices g_services;
+RealCom g_com;
 }  // namespace
 
 Platform RealPlatform() {
-  return Platform{&g_registry, &g_files, &g_system, &g_windows, &g_resources, &g_services};
+  return Platform{&g_registry, &g_files, &g_system, &g_windows, &g_resources, &g_services,
+                  &g_com};
 }
 
 }  // namespace zp::win32

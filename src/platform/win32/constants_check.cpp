@@ -7,6 +7,11 @@
 #include <shlobj.h>
 #include <winioctl.h>
 #include <aclapi.h>
+#include <initguid.h>  // the GUIDs of the headers below are defined here (GuidConstantsMatch...)
+#include <setupapi.h>
+#include <netcfgx.h>
+#include <devguid.h>
+#include <wbemcli.h>
 
 #include <errno.h>
 #include <fcntl.h>
@@ -15,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/types.h"
 
@@ -34,6 +40,18 @@ bool HandleConstantsMatchWindows() {
   match = match && reinterpret_cast<std::intptr_t>(name) == static_cast<std::intptr_t>(value);
 #include "platform/handles.inc"
 #undef ZP_HANDLE
+  return match;
+}
+
+bool GuidConstantsMatchWindows() {
+  bool match = true;
+#define ZP_GUID(name, d1, d2, d3, ...)                                 \
+  {                                                                    \
+    const Guid ours = {d1, d2, d3, {__VA_ARGS__}};                     \
+    match = match && std::memcmp(&ours, &::name, sizeof(GUID)) == 0;  \
+  }
+#include "platform/guids.inc"
+#undef ZP_GUID
   return match;
 }
 
