@@ -240,5 +240,27 @@ TEST_F(DriversStep, ScriptScannerGoesAndTheEnginesGetTheirServersBack) {
   EXPECT_TRUE(machine_->KeyExists(u"HKCU\\AppEvents\\Schemes\\Apps\\Other"));
 }
 
+TEST_F(DriversStep, NetworkComponentsGoWithTheirDriverPackages) {
+  Start(sim::OsFacts::WindowsXp());
+  machine_->network().components.push_back({u"sw_zorndis"});
+  machine_->network().components.push_back({u"ms_tcpip"});
+  machine_->AddFile(u"C:\\WINDOWS\\Inf\\oem3.inf", "[Version]\r\nCatalogFile=zorndis.cat\r\n");
+  machine_->AddFile(u"C:\\WINDOWS\\Inf\\oem3.pnf");
+  machine_->AddFile(u"C:\\WINDOWS\\Inf\\oem4.inf", "[Version]\r\nCatalogFile=zorNdisFlt.cat\r\n");
+
+  RemoveDriversAndFilters();
+
+  EXPECT_EQ(machine_->network().removed, std::vector<std::u16string>{u"sw_zorndis"});
+  EXPECT_FALSE(machine_->Exists(u"C:\\WINDOWS\\Inf\\oem3.inf"));
+  EXPECT_FALSE(machine_->Exists(u"C:\\WINDOWS\\Inf\\oem3.pnf"));
+  // The filter is not installed: its packages stay for the program files step.
+  EXPECT_TRUE(machine_->Exists(u"C:\\WINDOWS\\Inf\\oem4.inf"));
+  std::vector<std::u16string> log = test::LogTexts();
+  EXPECT_NE(std::find(log.begin(), log.end(), u"zorNdis uninstalled successfully."), log.end());
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       u"Couldn't uninstall the network component, result: 0x00000001."),
+            2);
+}
+
 }  // namespace
 }  // namespace zp
