@@ -193,7 +193,13 @@ void RemoveKeyboardClassFilter() {
                      code);
 }
 
-// The scanner's registrations go; the script engines get back the servers it replaced.
+bool AtLeast(DWORD major, DWORD minor) {
+  const OsVersionInfo& os = g_setup.osVersion;
+  return os.majorVersion > major || (os.majorVersion == major && os.minorVersion >= minor);
+}
+
+}  // namespace
+
 void RemoveScriptScanner() {
   DeleteRegTreeAllUsers(u"AppEvents\\Schemes\\Apps\\Ostrel");
   for (std::u16string_view key : kScriptScannerKeys) {
@@ -209,13 +215,6 @@ void RemoveScriptScanner() {
     DeleteRegValue(HKEY_LOCAL_MACHINE, key, u"Default Engine");
   }
 }
-
-bool AtLeast(DWORD major, DWORD minor) {
-  const OsVersionInfo& os = g_setup.osVersion;
-  return os.majorVersion > major || (os.majorVersion == major && os.minorVersion >= minor);
-}
-
-}  // namespace
 
 void RemoveDriversAndFilters() {
   const std::u16string& productFolder = g_product.productFolder;

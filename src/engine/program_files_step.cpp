@@ -72,10 +72,15 @@ bool FolderMayBeDeleted(const std::u16string& folder) {
 
 }  // namespace
 
+bool DeleteProductFolder() {
+  const std::u16string& folder = g_product.productFolder;
+  if (folder.empty() || !FolderMayBeDeleted(folder)) return false;
+  DeleteTree(folder, u"*.*", true, true, false);
+  return true;
+}
+
 void RemoveProgramFiles() {
-  const std::u16string folder = g_product.productFolder;
-  if (!folder.empty() && FolderMayBeDeleted(folder)) {
-    DeleteTree(folder, u"*.*", true, true, false);
+  if (DeleteProductFolder()) {
     if (!g_product.dataFolder.empty()) DeleteTree(g_product.dataFolder, u"*.*", true, true, false);
     AppendProgress(LoadText(IDS_PROGRESS_FILES));
   }

@@ -19,6 +19,18 @@ void RemoveShortcuts();
 LONG RemoveRegistryEntries();
 // The program and data folders, after the folder guard and the confirmation question.
 void RemoveProgramFiles();
+// The product folder alone, as every family deletes it: nothing when it is empty; the default
+// place at once; a system folder refused (with a warning unless very silent); any other after
+// the question (Yes when very silent). True when the folder was deleted: the caller then adds
+// what its family deletes with it and the progress line of the program files.
+bool DeleteProductFolder();
+
+// The script scanner's registrations in every user's and the machine's classes, and the script
+// engines given back the servers it replaced.
+void RemoveScriptScanner();
+// The file server's oplock parameters, which the server editions changed: the saved values put
+// back, or the parameters deleted to return to Windows's defaults.
+void RestoreServerOplocks();
 // Browser plugins, the sidebar gadget, the home-server add-in.
 void RemoveBrowserPlugins();
 void RemoveSidebarGadget();
