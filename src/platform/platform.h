@@ -77,6 +77,19 @@ class FileSystem {
   virtual int _commit(int fd) = 0;
   virtual int _close(int fd) = 0;
   virtual int Errno() = 0;
+
+  // The run-time library's streams (msvcrt), for text files handled line by line. The modes
+  // "r" and "w" open in text mode: a CR LF is read as LF, a LF is written as CR LF, a Ctrl-Z
+  // ends what is read, and each character passes through the locale's code page (the "C"
+  // locale: one byte per character, 0 to 255). Errors as CRT_E numbers through Errno.
+  virtual CrtStream* _wfopen(const char16_t* path, const char16_t* mode) = 0;
+  // At most count - 1 characters, up to and including a line feed; null at the end of the
+  // file or on an error.
+  virtual char16_t* fgetws(char16_t* buffer, int count, CrtStream* stream) = 0;
+  // A non-negative value, or -1 (WEOF) on an error.
+  virtual int fputws(const char16_t* text, CrtStream* stream) = 0;
+  virtual int ferror(CrtStream* stream) = 0;
+  virtual int fclose(CrtStream* stream) = 0;
 };
 
 class System {
