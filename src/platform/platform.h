@@ -86,7 +86,7 @@ class FileSystem {
   // At most count - 1 characters, up to and including a line feed; null at the end of the
   // file or on an error.
   virtual char16_t* fgetws(char16_t* buffer, int count, CrtStream* stream) = 0;
-  // A non-negative value, or -1 (WEOF) on an error.
+  // 0, or CRT_WEOF on an error (the wide end-of-file 0xFFFF as an int, not -1).
   virtual int fputws(const char16_t* text, CrtStream* stream) = 0;
   virtual int ferror(CrtStream* stream) = 0;
   virtual int fclose(CrtStream* stream) = 0;

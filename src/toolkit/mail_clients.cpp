@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,8 @@ using UniqueStream = UniqueHandle<CrtStream*, StreamTraits>;
 
 // One whole line (its line feed included, when it has one), read in pieces of the line buffer.
 // The buffer is pre-filled with a character no byte reads as, so that the end of what fgetws
-// stored is found even past a NUL byte of the file. False at the end of the file or on an error.
+// stored is found even past a NUL byte of the file; such a byte cannot be written back as text
+// and is left out of the line. False at the end of the file or on an error.
 bool ReadLine(CrtStream* stream, std::u16string* line) {
   line->clear();
   char16_t buffer[kLineChars];
@@ -62,22 +64,14 @@ bool ReadLine(CrtStream* stream, std::u16string* line) {
     if (Files().fgetws(buffer, kLineChars, stream) == nullptr) return !line->empty();
     size_t end = kLineChars - 1;
     while (end > 0 && buffer[end] == u'\xFFFF') --end;  // the terminator fgetws stored
-    line->append(buffer, end);
-    if (end == 0 || line->back() == u'\n') return true;
+    std::copy_if(buffer, buffer + end, std::back_inserter(*line),
+                 [](char16_t c) { return c != u'\0'; });
+    if (end == 0 || buffer[end - 1] == u'\n') return true;
   }
 }
 
-// Writes the line; a NUL byte that came in with it cannot be written as text and is left out.
 bool WriteLine(CrtStream* stream, const std::u16string& line) {
-  size_t start = 0;
-  while (start < line.size()) {
-    size_t end = std::min(line.find(u'\0', start), line.size());
-    if (end > start &&
-        Files().fputws(std::u16string(line, start, end - start).c_str(), stream) < 0)
-      return false;
-    start = end + 1;
-  }
-  return true;
+  return Files().fputws(line.c_str(), stream) != CRT_WEOF;
 }
 
 using LineTest = std::function<bool(const std::u16string& upperLine)>;
@@ -237,9 +231,9 @@ LONG MoveIniListEntry(std::u16string_view value, std::u16string_view folder,
     const size_t equals = line.find(u'=');
     if (equals == std::u16string::npos) return false;
     const std::u16string_view name = std::u16string_view(line).substr(0, equals);
-    const size_t start = name.find_first_not_of(u" \t");
+    const size_t start = name.find_first_not_of(u" \t\r");
     if (start == std::u16string_view::npos) return false;
-    return name.substr(start, name.find_last_not_of(u" \t") + 1 - start) == oldKey;
+    return name.substr(start, name.find_last_not_of(u" \t\r") + 1 - start) == oldKey;
   };
   bool replaced = false;
   if (LONG result = CopyWithout(folder, iniName, isOldKey, true, &replaced)) return result;

@@ -1,7 +1,7 @@
 // The simulated run-time library's streams (msvcrt's FILE) over the simulated file system. As the
 // Windows run-time library in the "C" locale: text mode reads CR LF as LF and stops at a Ctrl-Z,
 // writes LF as CR LF; every character is one byte (0 to 255), a character beyond fails the write
-// with EILSEQ. The file is opened sharing read and write but not delete, so it cannot be deleted
+// with EILSEQ. A failed write returns WEOF (0xFFFF). The file is opened sharing read and write but not delete, so it cannot be deleted
 // or renamed while the stream is open; one held open by another process, a folder, a read-only
 // file (for writing) or a missing folder fail the open as on Windows.
 #include <string>
@@ -111,19 +111,19 @@ int StreamPuts(Machine::Impl& m, const char16_t* text, CrtStream* handle) {
   Machine::Impl::Stream* stream = Find(m, handle);
   if (stream == nullptr || text == nullptr) {
     m.crtErrno = CRT_EINVAL;
-    return -1;
+    return CRT_WEOF;
   }
   LONG error = 0;
   if (!stream->write || m.Injected("fputws", stream->node->name, &error)) {
     stream->error = true;
     m.crtErrno = stream->write ? error : CRT_EBADF;
-    return -1;
+    return CRT_WEOF;
   }
   std::string& data = stream->node->data;
   for (; *text != 0; ++text) {
     if (*text > 0xFF) {
       m.crtErrno = CRT_EILSEQ;
-      return -1;
+      return CRT_WEOF;
     }
     std::string bytes = stream->text && *text == u'\n' ? std::string("\r\n")
                                                         : std::string(1, static_cast<char>(*text));
