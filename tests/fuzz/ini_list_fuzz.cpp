@@ -1,8 +1,10 @@
 // The Bat!'s checker list as any text: the products' lines go (in any section, any case), the
 // list's Count goes down by the lines dropped when it held them, no temporary copy is left, and a
-// list whose Count was the number of its entries ends numbered 1..Count in the old order.
+// list whose Count was the number of its entries ends numbered 1..Count in the old order
+// (where the text-mode copy is faithful: no NUL byte, no Ctrl-Z).
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,29 @@ std::u16string Entry(int n) {
   return std::u16string(buffer.data(), length);
 }
 
+// The list's entries by number (1 to 999), found through the section's key names.
+std::map<int, std::u16string> Entries() {
+  std::vector<char16_t> names(65536);
+  zp::DWORD length = zp::Files().GetPrivateProfileStringW(u"Checkers", nullptr, u"",
+                                                          names.data(), 65536, kIni);
+  std::map<int, std::u16string> entries;
+  for (size_t start = 0; start < length;) {
+    std::u16string name(names.data() + start);
+    start += name.size() + 1;
+    std::u16string upper = zp::UpperCase(name);
+    if (upper.rfind(u"CHECKER #", 0) != 0 || upper.size() > 12) continue;
+    int n = 0;
+    bool digits = upper.size() > 9 && upper[9] != u'0';
+    for (size_t i = 9; i < upper.size() && digits; ++i) {
+      digits = upper[i] >= u'0' && upper[i] <= u'9';
+      n = n * 10 + (upper[i] - u'0');
+    }
+    if (!digits || n < 1) continue;
+    if (std::u16string value = Entry(n); !value.empty()) entries[n] = value;
+  }
+  return entries;
+}
+
 // The lines the text-mode reader sees: up to a Ctrl-Z, split at line feeds.
 int LinesWithNeedle(const std::string& text) {
   std::string seen = text.substr(0, text.find('\x1A'));
@@ -51,7 +76,7 @@ int LinesWithNeedle(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > 4096) return 0;
+  if (size > 2048) return 0;
   const std::string text(reinterpret_cast<const char*>(data), size);
   zp::ResetProcessState();
   zp::sim::Machine machine;
@@ -67,21 +92,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (dropped == 0 && removed != text) std::abort();  // nothing dropped: not rewritten
   if (LinesWithNeedle(removed) != 0) std::abort();
   const int count = Count();
-  if (count != (dropped > 0 && countBefore >= dropped ? countBefore - dropped : countBefore))
+  // A rewrite leaves out NUL bytes and what follows a Ctrl-Z, which can change what the
+  // profile calls see; the counts are compared where the copy is faithful.
+  const bool faithful =
+      text.find('\0') == std::string::npos && text.find('\x1A') == std::string::npos;
+  if (faithful &&
+      count != (dropped > 0 && countBefore >= dropped ? countBefore - dropped : countBefore))
     std::abort();
 
-  std::vector<std::u16string> entries;
-  for (int n = 1; n <= 999; ++n)
-    if (std::u16string value = Entry(n); !value.empty()) entries.push_back(value);
+  const std::map<int, std::u16string> before = Entries();
   if (zp::CompactIniList(kFolder, u"avconfig.ini", u"Checkers", u"Checker #%d") != 0)
     std::abort();
   if (machine.Exists(u"C:\\Bat\\temp.ini") || !machine.Exists(kIni)) std::abort();
+  if (!faithful) return 0;
   if (Count() != count) std::abort();
-  if (count > 0 && count == static_cast<int>(entries.size())) {
-    for (int n = 1; n <= 999; ++n) {
-      std::u16string expected = n <= count ? entries[n - 1] : std::u16string();
-      if (Entry(n) != expected) std::abort();
-    }
+  if (count > 0 && count == static_cast<int>(before.size())) {
+    std::map<int, std::u16string> expected;
+    int n = 0;
+    for (const auto& [number, value] : before) expected[++n] = value;
+    if (Entries() != expected) std::abort();
   }
   return 0;
 }

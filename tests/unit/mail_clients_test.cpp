@@ -82,7 +82,8 @@ TEST_F(MailClients, TheBatListsLoseTheProductsEntriesAndStayContiguous) {
     g_setup.Init();
     machine.SetString(kTheBatKey, u"Working Directory", kBat);
     machine.AddFile(std::u16string(kBatFolder) + u"avconfig.ini", c.avconfig);
-    if (!c.plugins.empty()) machine.AddFile(std::u16string(kBatFolder) + u"TBPlugin.INI", c.plugins);
+    if (!c.plugins.empty())
+      machine.AddFile(std::u16string(kBatFolder) + u"TBPlugin.INI", c.plugins);
     machine.AddFile(std::u16string(kBatFolder) + u"QvBatEx.bav", "MZ");
     EXPECT_EQ(RemoveTheBatPlugin(), ERROR_SUCCESS);
     const std::u16string folder = kBatFolder;
@@ -220,7 +221,7 @@ class OutlookOn64Bit : public MailClients {
 TEST_F(OutlookOn64Bit, AddinKeysGoInBothViews) {
   // Physical keys: the 64-bit ones, their 32-bit twins (Wow6432Node; CLSID below
   // Classes\Wow6432Node, the other classes shared).
-  const std::u16string keys64[] = {
+  const std::vector<std::u16string> keys64 = {
       u"HKLM\\SOFTWARE\\Microsoft\\Office\\Outlook\\Addins\\ostrelAddin",
       u"HKLM\\SOFTWARE\\Microsoft\\Office\\Outlook\\Addins\\ostrel.ZsOutExt",
       u"HKLM\\SOFTWARE\\Classes\\ostrelAddin\\CLSID",
@@ -233,7 +234,7 @@ TEST_F(OutlookOn64Bit, AddinKeysGoInBothViews) {
       u"HKLM\\SOFTWARE\\Classes\\CLSID\\{CD2CE11F-5C26-4217-A773-914FADDA6FD9}",
       u"HKLM\\SOFTWARE\\Classes\\TypeLib\\{EDDBDEA4-5C07-453F-BE8C-81D738984381}\\1.0",
   };
-  const std::u16string keys32[] = {
+  const std::vector<std::u16string> keys32 = {
       u"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Office\\Outlook\\Addins\\ostrelAddin",
       u"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Office\\Outlook\\Addins\\ostrel.ZsOutExt",
       u"HKLM\\SOFTWARE\\Classes\\Wow6432Node\\CLSID\\{B342E21B-AD7E-4568-AE3F-D0D844537A7A}",
@@ -244,8 +245,9 @@ TEST_F(OutlookOn64Bit, AddinKeysGoInBothViews) {
   machine_.CreateKey(u"HKLM\\SOFTWARE\\Microsoft\\Office\\Outlook\\Addins\\other");
   machine_.CreateKey(u"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Office\\Outlook\\Addins\\other");
   RemoveOutlookAddins();
-  for (const auto& key : keys64) EXPECT_FALSE(machine_.KeyExists(key)) << std::string(key.begin(), key.end());
-  for (const auto& key : keys32) EXPECT_FALSE(machine_.KeyExists(key)) << std::string(key.begin(), key.end());
+  for (const auto* list : {&keys64, &keys32})
+    for (const auto& key : *list)
+      EXPECT_FALSE(machine_.KeyExists(key)) << std::string(key.begin(), key.end());
   EXPECT_FALSE(machine_.KeyExists(u"HKLM\\SOFTWARE\\Classes\\ostrelAddin"));
   EXPECT_TRUE(machine_.KeyExists(u"HKLM\\SOFTWARE\\Microsoft\\Office\\Outlook\\Addins\\other"));
   EXPECT_TRUE(machine_.KeyExists(

@@ -1,9 +1,10 @@
 // The simulated run-time library's streams (msvcrt's FILE) over the simulated file system. As the
 // Windows run-time library in the "C" locale: text mode reads CR LF as LF and stops at a Ctrl-Z,
 // writes LF as CR LF; every character is one byte (0 to 255), a character beyond fails the write
-// with EILSEQ. A failed write returns WEOF (0xFFFF). The file is opened sharing read and write but not delete, so it cannot be deleted
-// or renamed while the stream is open; one held open by another process, a folder, a read-only
-// file (for writing) or a missing folder fail the open as on Windows.
+// with EILSEQ; a failed write returns WEOF (0xFFFF). The file is opened sharing read and write but
+// not delete, so it cannot be deleted or renamed while the stream is open; one held open by
+// another process, a folder, a read-only file (for writing) or a missing folder fail the open as
+// on Windows.
 #include <string>
 
 #include "platform/sim/impl.h"
