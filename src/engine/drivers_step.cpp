@@ -15,6 +15,7 @@
 #include "setup/setup_globals.h"
 #include "toolkit/driver_packages.h"
 #include "toolkit/files.h"
+#include "toolkit/mail_clients.h"
 #include "toolkit/registry.h"
 #include "toolkit/services.h"
 #include "toolkit/shell_registrations.h"
@@ -222,6 +223,8 @@ void RemoveDriversAndFilters() {
   // Mail client hooks
   DeleteRegValue(HKEY_LOCAL_MACHINE, kExchangeExtensions, u"ostrel!");
   DeleteRegValue(HKEY_LOCAL_MACHINE, kExchangeExtensions, u"ostrel! 5");
+  RemoveOutlookAddins();
+  DeleteOutlookExtendDat();
   DeleteRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"zohMaiSv");
   DeleteRegValue(HKEY_CURRENT_USER, kRunKey, u"zohMaiSv");
 

@@ -92,6 +92,19 @@ class FileSystem {
   // the Windows Inf folder, named by its file name ("oem5.inf"), not a path.
   // late (XP): the caller finds it with GetProcAddress on the loaded setupapi module first.
   virtual BOOL SetupUninstallOEMInfW(const char16_t* infFileName, DWORD flags) = 0;
+
+  // The run-time library's streams (msvcrt), for text files handled line by line. The modes
+  // "r" and "w" open in text mode: a CR LF is read as LF, a LF is written as CR LF, a Ctrl-Z
+  // ends what is read, and each character passes through the locale's code page (the "C"
+  // locale: one byte per character, 0 to 255). Errors as CRT_E numbers through Errno.
+  virtual CrtStream* _wfopen(const char16_t* path, const char16_t* mode) = 0;
+  // At most count - 1 characters, up to and including a line feed; null at the end of the
+  // file or on an error.
+  virtual char16_t* fgetws(char16_t* buffer, int count, CrtStream* stream) = 0;
+  // 0, or CRT_WEOF on an error (the wide end-of-file 0xFFFF as an int, not -1).
+  virtual int fputws(const char16_t* text, CrtStream* stream) = 0;
+  virtual int ferror(CrtStream* stream) = 0;
+  virtual int fclose(CrtStream* stream) = 0;
 };
 
 class System {

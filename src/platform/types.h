@@ -61,6 +61,9 @@ using BrowseCallback = int(ZP_STDCALL*)(HWND, UINT, LPARAM, LPARAM);
 using HANDLE = void*;
 using HGLOBAL = void*;
 
+// A stream of the run-time library (msvcrt's FILE), opaque above the seam.
+struct CrtStream;
+
 
 // A predefined key or a pseudo handle is an integer in a handle's clothes, as in <windows.h>.
 template <typename H>

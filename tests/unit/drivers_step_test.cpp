@@ -262,5 +262,29 @@ TEST_F(DriversStep, NetworkComponentsGoWithTheirDriverPackages) {
             2);
 }
 
+TEST_F(DriversStep, MailClientHooks) {
+  Start(sim::OsFacts::WindowsXp());
+  const std::u16string extensions = u"HKLM\\SOFTWARE\\Microsoft\\Exchange\\Client\\Extensions";
+  machine_->SetString(extensions, u"ostrel!", u"4.0;C:\\P\\ext.dll");
+  machine_->SetString(extensions, u"ostrel! 5", u"4.0;C:\\P\\ext5.dll");
+  machine_->SetString(extensions, u"Other", u"4.0;C:\\Other\\ext.dll");
+  machine_->CreateKey(u"HKLM\\SOFTWARE\\Microsoft\\Office\\Outlook\\Addins\\ostrelAddin");
+  machine_->SetString(kRun, u"zohMaiSv", u"C:\\P\\zohMaiSv.exe");
+  machine_->SetString(u"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                      u"Local AppData", u"C:\\Documents and Settings\\admin\\Local Settings\\Application Data");
+  const std::u16string extendDat =
+      u"C:\\Documents and Settings\\admin\\Local Settings\\Application Data\\Microsoft\\Outlook\\EXTEND.DAT";
+  machine_->AddFile(extendDat);
+
+  RemoveDriversAndFilters();
+
+  EXPECT_FALSE(machine_->String(extensions, u"ostrel!").has_value());
+  EXPECT_FALSE(machine_->String(extensions, u"ostrel! 5").has_value());
+  EXPECT_TRUE(machine_->String(extensions, u"Other").has_value());
+  EXPECT_FALSE(machine_->KeyExists(u"HKLM\\SOFTWARE\\Microsoft\\Office\\Outlook\\Addins\\ostrelAddin"));
+  EXPECT_FALSE(machine_->String(kRun, u"zohMaiSv").has_value());
+  EXPECT_FALSE(machine_->Exists(extendDat));
+}
+
 }  // namespace
 }  // namespace zp

@@ -92,68 +92,124 @@ FindData MakeFindData(std::u16string_view name, const FsNode& node) {
   return data;
 }
 
-// INI files: sections of "key=value" lines, read from ANSI or UTF-16LE text.
-struct IniLine {
-  std::u16string section;
-  std::u16string key;
-  std::u16string value;
-};
-
-std::vector<IniLine> ParseIni(const std::string& bytes) {
+// INI files: sections of "key=value" lines, in ANSI or UTF-16LE text (with its byte-order mark).
+std::u16string DecodeIni(const std::string& bytes, bool* unicode) {
   std::u16string text;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+  *unicode = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+             static_cast<unsigned char>(bytes[1]) == 0xFE;
+  if (*unicode) {
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
       text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
   } else {
     for (char c : bytes) text.push_back(static_cast<unsigned char>(c));
   }
-  std::vector<IniLine> lines;
-  std::u16string section;
-  bool hasSection = false;
-  size_t start = 0;
-  auto trim = [](std::u16string s) {
-    size_t b = s.find_first_not_of(u" \t\r");
-    size_t e = s.find_last_not_of(u" \t\r");
-    return b == std::u16string::npos ? std::u16string() : s.substr(b, e - b + 1);
-  };
-  while (start <= text.size()) {
-    size_t end = text.find(u'\n', start);
-    if (end == std::u16string::npos) end = text.size();
-    std::u16string line = trim(text.substr(start, end - start));
-    start = end + 1;
-    if (line.empty() || line[0] == u';') continue;
-    if (line[0] == u'[') {
-      size_t close = line.find(u']');
-      section = line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1);
-      hasSection = true;
-      lines.push_back(IniLine{section, {}, {}});
-      continue;
-    }
-    if (!hasSection) continue;
-    size_t eq = line.find(u'=');
-    if (eq == std::u16string::npos) continue;
-    std::u16string value = trim(line.substr(eq + 1));
-    if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"')
-      value = value.substr(1, value.size() - 2);
-    lines.push_back(IniLine{section, trim(line.substr(0, eq)), value});
-  }
-  return lines;
+  return text;
 }
 
-std::string WriteIni(const std::vector<IniLine>& lines) {
+std::string EncodeIni(std::u16string_view text, bool unicode) {
   std::string out;
-  auto narrow = [](std::u16string_view s) {
-    std::string r;
-    for (char16_t c : s) r.push_back(c < 0x100 ? static_cast<char>(c) : '?');
-    return r;
-  };
-  for (const IniLine& line : lines) {
-    if (line.key.empty()) out += "[" + narrow(line.section) + "]\r\n";
-    else out += narrow(line.key) + "=" + narrow(line.value) + "\r\n";
+  if (unicode) {
+    out = "\xFF\xFE";
+    for (char16_t c : text) {
+      out.push_back(static_cast<char>(c & 0xFF));
+      out.push_back(static_cast<char>(c >> 8));
+    }
+  } else {
+    for (char16_t c : text) out.push_back(c < 0x100 ? static_cast<char>(c) : '?');
   }
   return out;
+}
+
+std::u16string TrimIni(std::u16string_view s) {
+  size_t b = s.find_first_not_of(u" \t\r");
+  size_t e = s.find_last_not_of(u" \t\r");
+  return b == std::u16string::npos ? std::u16string() : std::u16string(s.substr(b, e - b + 1));
+}
+
+// What one line of the file is: a section header (its name), a key (its name and value), or
+// anything else (blank, comment, text without "="), which the profile calls pass over.
+struct IniLine {
+  enum Kind { Other, Section, Key } kind = Other;
+  std::u16string section;  // the section the line belongs to (of a header: its own name)
+  std::u16string key;
+  std::u16string value;
+};
+
+IniLine ClassifyIni(std::u16string_view raw, const std::u16string& section, bool inSection) {
+  std::u16string line = TrimIni(raw);
+  if (line.empty() || line[0] == u';') return IniLine{IniLine::Other, section, {}, {}};
+  if (line[0] == u'[') {
+    size_t close = line.find(u']');
+    return IniLine{IniLine::Section,
+                   line.substr(1, close == std::u16string::npos ? std::u16string::npos
+                                                                : close - 1),
+                   {}, {}};
+  }
+  size_t eq = line.find(u'=');
+  if (!inSection || eq == std::u16string::npos) return IniLine{IniLine::Other, section, {}, {}};
+  std::u16string value = TrimIni(std::u16string_view(line).substr(eq + 1));
+  if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"')
+    value = value.substr(1, value.size() - 2);
+  return IniLine{IniLine::Key, section, TrimIni(std::u16string_view(line).substr(0, eq)), value};
+}
+
+// The file as its lines (each without its line feed, a CR kept), classified.
+struct IniText {
+  bool unicode = false;
+  bool finalFeed = false;  // the last line ends with a line feed
+  std::vector<std::u16string> raw;
+  std::vector<IniLine> lines;
+
+  explicit IniText(const std::string& bytes) {
+    std::u16string text = DecodeIni(bytes, &unicode);
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find(u'\n', start);
+      if (end == std::u16string::npos) end = text.size();
+      else if (end + 1 == text.size()) finalFeed = true;
+      raw.push_back(text.substr(start, end - start));
+      start = end + 1;
+    }
+    Classify();
+  }
+  void Classify() {
+    lines.clear();
+    std::u16string section;
+    bool inSection = false;
+    for (const std::u16string& line : raw) {
+      lines.push_back(ClassifyIni(line, section, inSection));
+      if (lines.back().kind == IniLine::Section) {
+        section = lines.back().section;
+        inSection = true;
+      }
+    }
+  }
+  std::string Bytes() const {
+    std::u16string text;
+    for (size_t i = 0; i < raw.size(); ++i) {
+      text += raw[i];
+      if (i + 1 < raw.size() || finalFeed) text += u'\n';
+    }
+    return EncodeIni(text, unicode);
+  }
+  // A new line after line `index` (-1: at the start), ended with CR LF.
+  void InsertAfter(long index, std::u16string line) {
+    if (index + 1 == static_cast<long>(raw.size())) {
+      if (!raw.empty() && !finalFeed && (raw.back().empty() || raw.back().back() != u'\r'))
+        raw.back() += u'\r';
+      finalFeed = true;
+    }
+    raw.insert(raw.begin() + (index + 1), line + u'\r');
+    Classify();
+  }
+};
+
+std::vector<IniLine> ParseIni(const std::string& bytes) {
+  std::vector<IniLine> lines;
+  for (IniLine& line : IniText(bytes).lines)
+    if (line.kind != IniLine::Other) lines.push_back(std::move(line));
+  return lines;
 }
 
 // Copies a list into a buffer of `chars` characters the way the profile calls do: truncated
@@ -378,8 +434,9 @@ class SimFileSystem final : public FileSystem {
     if (section == nullptr || key == nullptr) {
       std::u16string list;
       for (const IniLine& line : lines) {
-        if (section == nullptr && line.key.empty()) list += line.section + u'\0';
-        if (section != nullptr && !line.key.empty() && Upper(line.section) == Upper(section))
+        if (section == nullptr && line.kind == IniLine::Section) list += line.section + u'\0';
+        if (section != nullptr && line.kind == IniLine::Key &&
+            Upper(line.section) == Upper(section))
           list += line.key + u'\0';
       }
       // Every name ends with a NUL, counted in the result; one more NUL ends the list.
@@ -404,34 +461,43 @@ class SimFileSystem final : public FileSystem {
     }
     if (node->folder || node->attributes & FILE_ATTRIBUTE_READONLY)
       return Fail(ERROR_ACCESS_DENIED);
-    std::vector<IniLine> lines = ParseIni(node->data);
-    std::u16string upperSection = Upper(Text(section));
-    auto sectionEnd = lines.end();
-    bool found = false;
-    for (auto it = lines.begin(); it != lines.end(); ++it) {
-      if (Upper(it->section) != upperSection) continue;
-      found = true;
-      sectionEnd = it + 1;
-      if (key != nullptr && !it->key.empty() && Upper(it->key) == Upper(key)) {
-        if (value == nullptr) lines.erase(it);
-        else it->value = value;
-        node->data = WriteIni(lines);
+    // The file is edited in place, as Windows does: the other lines stay as they are.
+    IniText ini(node->data);
+    const std::u16string upperSection = Upper(Text(section));
+    long header = -1, last = -1;  // the section's header line and its last non-blank line
+    long end = static_cast<long>(ini.raw.size());  // the line after the section
+    for (long i = 0; i < static_cast<long>(ini.lines.size()); ++i) {
+      const IniLine& line = ini.lines[i];
+      if (line.kind == IniLine::Section) {
+        if (header >= 0) {
+          end = i;
+          break;
+        }
+        if (Upper(line.section) == upperSection) header = last = i;
+        continue;
+      }
+      if (header < 0) continue;
+      if (!TrimIni(ini.raw[i]).empty()) last = i;
+      if (key != nullptr && line.kind == IniLine::Key && Upper(line.key) == Upper(key)) {
+        if (value == nullptr) {
+          ini.raw.erase(ini.raw.begin() + i);
+        } else {
+          ini.raw[i] = line.key + u"=" + value + u"\r";
+        }
+        node->data = ini.Bytes();
         return TRUE;
       }
     }
     if (key == nullptr) {
-      lines.erase(
-          std::remove_if(lines.begin(), lines.end(),
-                         [&](const IniLine& l) { return Upper(l.section) == upperSection; }),
-          lines.end());
+      if (header >= 0) ini.raw.erase(ini.raw.begin() + header, ini.raw.begin() + end);
     } else if (value != nullptr) {
-      if (!found) {
-        lines.push_back(IniLine{Text(section), {}, {}});
-        sectionEnd = lines.end();
+      if (header < 0) {
+        last = static_cast<long>(ini.raw.size()) - 1;
+        ini.InsertAfter(last++, u"[" + Text(section) + u"]");
       }
-      lines.insert(sectionEnd, IniLine{Text(section), key, value});
+      ini.InsertAfter(last, Text(key) + u"=" + value);
     }
-    node->data = WriteIni(lines);
+    node->data = ini.Bytes();
     return TRUE;
   }
 
@@ -603,6 +669,19 @@ class SimFileSystem final : public FileSystem {
     return TRUE;
   }
 
+  CrtStream* _wfopen(const char16_t* path, const char16_t* mode) override {
+    if (path == nullptr) return CrtFail(CRT_EINVAL), nullptr;
+    return StreamOpen(m_, P(path), mode);
+  }
+  char16_t* fgetws(char16_t* buffer, int count, CrtStream* stream) override {
+    return StreamGets(m_, buffer, count, stream);
+  }
+  int fputws(const char16_t* text, CrtStream* stream) override {
+    return StreamPuts(m_, text, stream);
+  }
+  int ferror(CrtStream* stream) override { return StreamError(m_, stream); }
+  int fclose(CrtStream* stream) override { return StreamClose(m_, stream); }
+
  private:
   // A path as the process names it, after the file-system redirection of a 32-bit process.
   std::u16string P(const char16_t* path) const { return m_.Redirect(Text(path)); }
@@ -617,23 +696,15 @@ class SimFileSystem final : public FileSystem {
   }
 
   FsNode* Add(FsNode* parent, std::u16string_view name, bool folder) {
-    auto node = std::make_unique<FsNode>();
-    node->name = std::u16string(name);
-    node->parent = parent;
-    node->folder = folder;
-    node->attributes = folder ? 0 : FILE_ATTRIBUTE_ARCHIVE;
-    node->shortName = IsValidShortName(name) ? u"" : m_.GeneratedShortName(parent, name);
-    FsNode* raw = node.get();
-    parent->children[Upper(name)] = std::move(node);
-    return raw;
+    return m_.AddNode(parent, name, folder);
   }
 
   bool Lookup(const char16_t* section, const char16_t* key, const char16_t* file,
               std::u16string* value) {
-    FsNode* node = m_.FindFile(Text(file));
+    FsNode* node = m_.FindFile(P(file));
     if (node == nullptr || node->folder) return false;
     for (const IniLine& line : ParseIni(node->data))
-      if (!line.key.empty() && Upper(line.section) == Upper(Text(section)) &&
+      if (line.kind == IniLine::Key && Upper(line.section) == Upper(Text(section)) &&
           Upper(line.key) == Upper(Text(key))) {
         *value = line.value;
         return true;
@@ -680,6 +751,18 @@ FsNode* Machine::Impl::FindFile(std::u16string_view path, LONG* error) {
     }
   }
   return node;
+}
+
+FsNode* Machine::Impl::AddNode(FsNode* parent, std::u16string_view name, bool folder) {
+  auto node = std::make_unique<FsNode>();
+  node->name = std::u16string(name);
+  node->parent = parent;
+  node->folder = folder;
+  node->attributes = folder ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+  node->shortName = IsValidShortName(name) ? u"" : GeneratedShortName(parent, name);
+  FsNode* raw = node.get();
+  parent->children[Upper(name)] = std::move(node);
+  return raw;
 }
 
 FsNode* Machine::Impl::JunctionTarget(FsNode* junction, int depth) {

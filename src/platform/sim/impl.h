@@ -172,6 +172,21 @@ struct Machine::Impl {
   std::u16string Redirect(std::u16string path) const;
   void AppendPendingOperation(const std::u16string& from, const std::u16string& to);
   std::u16string GeneratedShortName(FsNode* parent, std::u16string_view name);
+  // A new file or folder in `parent`, with its generated 8.3 name.
+  FsNode* AddNode(FsNode* parent, std::u16string_view name, bool folder);
+  // The run-time library's streams (streams.cpp), by the pointer value handed out.
+  struct Stream {
+    FsNode* node;
+    size_t position;  // in the file's bytes
+    bool read;
+    bool write;
+    bool append;
+    bool text;
+    bool error = false;
+    bool eof = false;  // a Ctrl-Z was read in text mode
+  };
+  std::map<std::uintptr_t, Stream> streams;
+  std::uintptr_t nextStream = 0x8000;
   std::unique_ptr<FileSystem> files;
 
   // system, windows, resources
@@ -311,6 +326,14 @@ struct Machine::Impl {
   int OpenComStrings() const;
   std::unique_ptr<ComObjects> comFacet;
 };
+
+// The run-time library's streams behind the file-system facet (streams.cpp); paths come
+// already redirected.
+CrtStream* StreamOpen(Machine::Impl& impl, const std::u16string& path, const char16_t* mode);
+char16_t* StreamGets(Machine::Impl& impl, char16_t* buffer, int count, CrtStream* stream);
+int StreamPuts(Machine::Impl& impl, const char16_t* text, CrtStream* stream);
+int StreamError(Machine::Impl& impl, CrtStream* stream);
+int StreamClose(Machine::Impl& impl, CrtStream* stream);
 
 std::unique_ptr<Registry> MakeRegistry(Machine::Impl& impl);
 std::unique_ptr<FileSystem> MakeFileSystem(Machine::Impl& impl);

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include <errno.h>
+#include <stdio.h>
+#include <wchar.h>
 #include <setjmp.h>
 #include <fcntl.h>
 #include <io.h>
@@ -199,6 +201,22 @@ class RealFileSystem final : public FileSystem {
     }
     return fn(W(infFileName), flags, nullptr);
   }
+
+
+  CrtStream* _wfopen(const char16_t* path, const char16_t* mode) override {
+    return reinterpret_cast<CrtStream*>(::_wfopen(W(path), W(mode)));
+  }
+  char16_t* fgetws(char16_t* buffer, int count, CrtStream* stream) override {
+    return reinterpret_cast<char16_t*>(::fgetws(W(buffer), count, F(stream)));
+  }
+  int fputws(const char16_t* text, CrtStream* stream) override {
+    return ::fputws(W(text), F(stream));
+  }
+  int ferror(CrtStream* stream) override { return ::ferror(F(stream)); }
+  int fclose(CrtStream* stream) override { return ::fclose(F(stream)); }
+
+ private:
+  static FILE* F(CrtStream* stream) { return reinterpret_cast<FILE*>(stream); }
 };
 
 // An exception registration on the FS:[0] chain whose handler returns to a setjmp point.
