@@ -14,21 +14,27 @@ namespace zp::e2e {
 enum class Expect {
   Removed,  // the product's: gone after the run, or scheduled for the restart
   Kept,     // someone else's: must survive
-  Later,    // the product's, left by this build because its step is not built yet
 };
 
 struct Item {
-  // ListEntry: one string of a REG_MULTI_SZ value that several programs share.
-  enum Kind { Key, Value, File, Folder, Service, ListEntry } kind = Key;
+  // ListEntry: one string of a REG_MULTI_SZ value that several programs share. Line: one line
+  // of a text file that several programs share.
+  enum Kind { Key, Value, File, Folder, Service, ListEntry, Line } kind = Key;
   Expect expect = Expect::Removed;
   std::wstring path;       // registry key (below root), file or folder, or service name
   HKEY root = nullptr;     // Key and Value
   REGSAM view = 0;         // KEY_WOW64_64KEY or KEY_WOW64_32KEY for a key of one view only
   std::wstring value;      // Value: name; Service: binary path
-  std::wstring data;       // Value: REG_SZ text; ListEntry: the entry
+  std::wstring data;       // Value: REG_SZ text; ListEntry: the entry; Line: the line
   bool dword = false;      // Value: a REG_DWORD of `number` instead
   DWORD number = 0;
+  bool exact = false;      // Value: present only while it holds `data` (a value put back)
   bool running = false;    // Service: started when planted
+  bool driver = false;     // Service: a kernel driver (not started)
+  std::string content;     // File: its bytes
+  std::wstring source;     // File: a copy of this file (a stand-in component)
+  bool held = false;       // File: held open by the test, without delete sharing, until
+                           // ReleaseHeldFiles
 };
 
 struct Footprint {
@@ -36,10 +42,24 @@ struct Footprint {
   std::vector<Item> items;
 };
 
-// The generation-7 consumer product, as far as the removal of this build reaches; its services
-// run `service` (the test service program).
+// A product of the current family as its installation leaves it: detection keys, services,
+// drivers and their registrations, shell and script-engine registrations, shortcuts, per-user
+// keys, driver packages, program and data folders.
+struct CurrentEdition {
+  int generation = 7;                // 5, 6 or 7
+  std::wstring productId = L"ois";   // or the business edition "obp"
+  std::wstring programFolder;
+  std::wstring dataFolder;           // empty: none
+  std::wstring service;              // the command line its services run
+  // The folder of the stand-ins of its components (zohBase.dll, the COM servers,
+  // zorRegSvr64.exe); empty: none are planted. A file of the program folder is held open.
+  std::wstring components;
+};
+Footprint CurrentProduct(const CurrentEdition& edition);
+// The generation-7 consumer product without its components; its services run `service`.
 Footprint Gen7ConsumerProduct(const std::wstring& programFolder, const std::wstring& service);
-// Other vendors' items next to the product's, which the removal must leave alone.
+// Other vendors' items next to the product's, which the removal must leave alone; the current
+// user's hive file is held open as Windows holds it.
 Footprint Collateral(const std::wstring& programFolder);
 
 // Puts every item on the machine; false (and the failing item in `error`) when one cannot be.
@@ -50,8 +70,8 @@ State StateOf(const Item& item);
 
 // One line per item in the wrong state ("kept: ...", "removed: ..."); empty when all is right.
 std::vector<std::wstring> Remnants(const Footprint& footprint);
-// The items this build leaves for later steps that are still there (for the report only).
-std::vector<std::wstring> KnownLeftovers(const Footprint& footprint);
+// Closes the files Plant holds open.
+void ReleaseHeldFiles();
 
 // What the next restart would do: runs `wineboot -r`, which performs the pending renames.
 bool RestartWindows();
