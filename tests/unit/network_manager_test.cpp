@@ -273,6 +273,20 @@ TEST_F(NetworkManager, NoProductFolderLoadsNothingOfTheProduct) {
   EXPECT_TRUE(machine_->messageBoxes().empty());
 }
 
+TEST_F(NetworkManager, TheFileServerParametersOnlyOnAServer) {
+  constexpr const char16_t* kParameters =
+      u"HKLM\\System\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
+  for (bool server : {false, true}) {
+    SCOPED_TRACE(server ? "Windows Server 2003" : "Windows XP");
+    ResetProcessState();
+    Start(server ? sim::OsFacts::Server2003() : sim::OsFacts::WindowsXp());
+    machine_->SetDword(kParameters, u"EnableOplocks", 0);
+    RemovalRun();
+    EXPECT_EQ(machine_->Value(kParameters, u"EnableOplocks").has_value(), !server)
+        << "no saved value: back to the default";
+  }
+}
+
 constexpr const char16_t* kShared = u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 constexpr const char16_t* kCrystal = u"C:\\Program Files\\Common Files\\Crystal Decisions\\2.5";
 
