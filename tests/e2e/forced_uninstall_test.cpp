@@ -1,6 +1,6 @@
 // The forced uninstall through the generation-4 product's own setup library, under Wine: the
-// export is called with 0, 0, 1 and a result preset to 0; its restart request is honoured; a
-// crash inside it does not end the run.
+// export is called with 0, 0, 1 and a result preset to 0; its restart request is honoured and
+// its silence leaves the machine as it is; a crash inside it does not end the run.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,7 +16,8 @@ const std::wstring kProductFolder = L"C:\\zpgen4";
 
 class ForcedUninstall : public ::testing::Test {
  protected:
-  void Plant(const wchar_t* library) {
+  // The stand-in `library` as the product's setup library; `restart`: it asks for a restart.
+  void Plant(const wchar_t* library, bool restart = false) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGen4Key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               &key, nullptr),
@@ -29,27 +30,46 @@ class ForcedUninstall : public ::testing::Test {
     CreateDirectoryW((kProductFolder + L"\\Setup").c_str(), nullptr);
     ASSERT_TRUE(CopyFileW((OwnFolder() + library).c_str(),
                           (kProductFolder + L"\\Setup\\Tavlink.dll").c_str(), FALSE));
-    DeleteFileW((OwnFolder() + L"tavlink-calls.txt").c_str());
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Tavlink", L"Restart", restart ? L"1" : L"0",
+                                           (kProductFolder + L"\\Setup\\Tavlink.ini").c_str()));
+    DeleteFileW(record_.c_str());
+    SetEnvironmentVariableW(L"ZP_FIXTURE_RECORD", record_.c_str());  // the run inherits it
   }
   void TearDown() override {
     DeleteFileW((kProductFolder + L"\\Setup\\Tavlink.dll").c_str());
+    DeleteFileW((kProductFolder + L"\\Setup\\Tavlink.ini").c_str());
     RemoveDirectoryW((kProductFolder + L"\\Setup").c_str());
     RemoveDirectoryW(kProductFolder.c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kGen4Key);
   }
+  std::string Record() const { return ReadFileBytes(record_); }
+  const std::wstring record_ = OwnFolder() + L"tavlink-calls.txt";
 };
 
+constexpr const char* kCall = "Tavlink.dll tavlinkUninstallProgram 0 0 1 preset 0\n";
+
 TEST_F(ForcedUninstall, TheLibraryIsCalledAndItsRestartRequestAsked) {
-  Plant(L"zp_tavlink_ok.dll");
+  Plant(L"zp_tavlink_ok.dll", true);
   Robot robot;
   ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" /silent /forceuninstallpro"));
   DWORD exitCode = 12345;
   ASSERT_TRUE(robot.RunScript({IDNO}, kRunSeconds, &exitCode));
   EXPECT_EQ(exitCode, 0u);
-  EXPECT_EQ(ReadFileBytes(OwnFolder() + L"tavlink-calls.txt"), "0 0 1 preset 0\n");
+  EXPECT_EQ(Record(), kCall);
   ASSERT_EQ(robot.seen().size(), 1u) << "no Safe Mode question on this path, only the restart one";
   EXPECT_EQ(robot.seen()[0].caption, L"ostrel! Antivirus Uninstall");
   EXPECT_NE(robot.seen()[0].text.find(L"Do you wish to restart now?"), std::wstring::npos);
+}
+
+TEST_F(ForcedUninstall, WithoutARestartRequestNothingIsAsked) {
+  Plant(L"zp_tavlink_ok.dll", false);
+  Robot robot;
+  ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" /silent /forceuninstallpro"));
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(robot.RunScript({}, kRunSeconds, &exitCode));
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(Record(), kCall);
+  EXPECT_TRUE(robot.seen().empty()) << Narrow(robot.seen().front().text);
 }
 
 TEST_F(ForcedUninstall, ACrashInsideTheLibraryDoesNotEndTheRun) {
@@ -62,7 +82,7 @@ TEST_F(ForcedUninstall, ACrashInsideTheLibraryDoesNotEndTheRun) {
   DWORD exitCode = 12345;
   ASSERT_TRUE(robot.RunScript({}, kRunSeconds, &exitCode));
   EXPECT_EQ(exitCode, 0u) << "the program ended normally";
-  EXPECT_EQ(ReadFileBytes(OwnFolder() + L"tavlink-calls.txt"), "0 0 1 preset 0\n");
+  EXPECT_EQ(Record(), kCall);
   EXPECT_TRUE(robot.seen().empty());
   std::wstring text = Utf16Text(ReadFileBytes(log));
   EXPECT_NE(text.find(L"Exception 0xC0000005 in tavlinkUninstallProgram"), std::wstring::npos);
