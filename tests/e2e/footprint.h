@@ -42,6 +42,22 @@ struct Footprint {
   std::vector<Item> items;
 };
 
+// Building footprints: one item of each kind, and where Windows keeps things.
+Item KeyItem(HKEY root, std::wstring path, Expect expect, REGSAM view = 0);
+Item ValueItem(HKEY root, std::wstring path, std::wstring name, std::wstring data, Expect expect);
+Item ServiceItem(std::wstring name, std::wstring binary, bool running, Expect expect);
+Item ListItem(std::wstring path, std::wstring name, std::wstring entry, Expect expect);
+Item FileItem(std::wstring path, Expect expect);
+Item FolderItem(std::wstring path, Expect expect);
+Item LineItem(std::wstring file, std::wstring line, Expect expect);
+// A folder of the shell as the system reads it ("Common Desktop", "Common Programs").
+std::wstring ShellFolder(const wchar_t* name);
+std::wstring WindowsFolder();
+// An environment variable naming a folder, or `fallback` when it is not set.
+std::wstring EnvironmentFolder(const wchar_t* name, const wchar_t* fallback);
+inline constexpr const wchar_t* kUninstall =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
 // A product of the current family as its installation leaves it: detection keys, services,
 // drivers and their registrations, shell and script-engine registrations, shortcuts, per-user
 // keys, driver packages, program and data folders.
@@ -58,6 +74,13 @@ struct CurrentEdition {
 Footprint CurrentProduct(const CurrentEdition& edition);
 // The generation-7 consumer product without its components; its services run `service`.
 Footprint Gen7ConsumerProduct(const std::wstring& programFolder, const std::wstring& service);
+// A side or legacy product ("vork", "qv_ker", "qv_pda_palm", "qv_32", "qv_mgm") in `folder`;
+// the network manager's libraries are copies of the stand-ins in `components` (empty: none).
+Footprint SideProduct(const std::wstring& productId, const std::wstring& folder,
+                      const std::wstring& service, const std::wstring& components);
+// The database engine the network manager installed: its uninstall entry, run by `command`.
+Footprint DatabaseEngine(const std::wstring& uninstallCommand);
+
 // Other vendors' items next to the product's, which the removal must leave alone; the current
 // user's hive file is held open as Windows holds it.
 Footprint Collateral(const std::wstring& programFolder);
