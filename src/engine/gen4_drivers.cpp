@@ -25,7 +25,6 @@ namespace {
 
 constexpr std::u16string_view kRunKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr std::u16string_view kWebScanner = u"ostrel! Web Scanner";
-constexpr const char16_t* kSettingsFile = u"data\\ostrel4.ini";
 
 std::u16string ServiceKey(std::u16string_view name) {
   return u"SYSTEM\\CurrentControlSet\\Services\\" + std::u16string(name);
@@ -151,23 +150,23 @@ void RemoveDriversGen4(bool newNames) {
 
 HRESULT RemoveServerIntegrations() {
   const std::u16string& productFolder = g_product.productFolder;
-  const std::u16string settings = PathJoin(productFolder, kSettingsFile);
+  // The product's libraries are called only from its folder, never found along the search path.
+  const bool folderKnown = !productFolder.empty();
   DeleteRegValue(HKEY_LOCAL_MACHINE, kRunKey, u"zorSdWiz");
 
   // Exchange
-  UnregisterExchangeSink(PathJoin(productFolder, u"qvSMTP2K.dll"));
+  if (folderKnown) UnregisterExchangeSink(PathJoin(productFolder, u"qvSMTP2K.dll"));
   DeleteRegTree(HKEY_LOCAL_MACHINE,
                 u"SYSTEM\\CurrentControlSet\\Services\\MSExchangeIS\\VirusScan");
 
   // ISA Server when its folder is known, otherwise the proxy filter
-  char16_t isaFolder[260] = {};
-  Files().GetPrivateProfileStringW(u"Common", u"ISAFolder", u"", isaFolder, 260, settings.c_str());
-  const bool isa = isaFolder[0] != 0;
+  const std::u16string isaFolder = ReadGen4Setting(u"Common", u"ISAFolder", u"");
   HRESULT result = S_OK;
   const std::u16string support = PathJoin(productFolder, u"QvIsaHlp.dll");
-  if (PathPresent(support)) {
-    result = CallDllExport(support, isa ? "UnregisterIsaFilter" : "UnregisterProxyFilter");
-    if (isa) DeleteSharedFile(PathJoin(isaFolder, u"QvPxyFtr.dll"), true, false);
+  if (folderKnown && PathPresent(support)) {
+    result =
+        CallDllExport(support, isaFolder.empty() ? "UnregisterProxyFilter" : "UnregisterIsaFilter");
+    if (!isaFolder.empty()) DeleteSharedFile(PathJoin(isaFolder, u"QvPxyFtr.dll"), true, false);
   }
 
   // IIS

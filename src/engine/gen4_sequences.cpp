@@ -75,10 +75,8 @@ void RemoveShortcutsGen4(std::u16string_view group) {
 }
 
 void RemoveHomeServerFiles() {
-  const std::u16string settings = PathJoin(g_product.productFolder, u"data\\ostrel4.ini");
-  char16_t folder[260] = {};
-  Files().GetPrivateProfileStringW(u"WHS", u"WHSFolder", u"C:\\Program Files\\Windows Home Server",
-                                   folder, 260, settings.c_str());
+  const std::u16string folder =
+      ReadGen4Setting(u"WHS", u"WHSFolder", u"C:\\Program Files\\Windows Home Server");
   for (std::u16string_view file : kHomeServerFiles)
     DeleteSharedFile(PathJoin(folder, file), true, false);
 }

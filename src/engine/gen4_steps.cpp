@@ -36,6 +36,18 @@ constexpr std::u16string_view kOdbcDataSources = u"SOFTWARE\\ODBC\\ODBC.INI\\ODB
 
 }  // namespace
 
+std::u16string ReadGen4Setting(std::u16string_view section, std::u16string_view key,
+                               std::u16string_view fallback) {
+  // Without a folder the file name alone would send the profile call to the Windows folder.
+  if (g_product.productFolder.empty()) return std::u16string(fallback);
+  const std::u16string file = PathJoin(g_product.productFolder, u"data\\ostrel4.ini");
+  const std::u16string sectionName(section), keyName(key), fallbackText(fallback);
+  char16_t value[260] = {};
+  Files().GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), fallbackText.c_str(),
+                                   value, 260, file.c_str());
+  return value;
+}
+
 void RemoveServicesGen4() {
   const bool nt = g_setup.IsPlatform(PLAT_NT);
   if (nt) {
@@ -54,7 +66,9 @@ void UnregisterComponentsGen4(bool newNames) {
   DecrementSharedDllCount(skinControl);
   DeleteSharedFile(skinControl, true, false);
 
-  UnregisterServerDll(PathJoin(productFolder, newNames ? u"QvAScr.dll" : u"ZhAScr.dll"));
+  // A bare name would be looked for along the DLL search path: only the product's own copy.
+  if (!productFolder.empty())
+    UnregisterServerDll(PathJoin(productFolder, newNames ? u"QvAScr.dll" : u"ZhAScr.dll"));
   for (std::u16string_view runtime : kSharedRuntimes)
     DecrementSharedDllCount(PathJoin(productFolder, runtime));
 }

@@ -2,6 +2,7 @@
 // registry step's result is read (it gates the program files).
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "platform/types.h"
@@ -53,6 +54,10 @@ void RemoveHomeServerAddin();
 
 // Generation 4. Its components shipped under two name generations: newNames chooses the newer
 // ("zor") names over the older ("zoh") ones.
+// A setting of the product's own settings file, "data\ostrel4.ini" in the product folder (at most
+// 259 characters); `fallback` when it is missing or the folder is unknown.
+std::u16string ReadGen4Setting(std::u16string_view section, std::u16string_view key,
+                               std::u16string_view fallback);
 void RemoveServicesGen4();
 void RemoveDriversGen4(bool newNames);
 // The Exchange sink, the ISA Server or proxy filter and the IIS extension of the server-side
