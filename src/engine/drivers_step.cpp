@@ -201,6 +201,16 @@ bool AtLeast(DWORD major, DWORD minor) {
 
 }  // namespace
 
+void RemoveMonitorFromFilterGroup() {
+  if (!AtLeast(5, 2)) return;
+  UniqueRegKey filterManager;
+  if (Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Services\\fltmgr", 0,
+                          KEY_READ, filterManager.put()) != ERROR_SUCCESS)
+    return;
+  filterManager.reset();
+  RemoveFromGroupOrderList(u"FSFilter Anti-Virus", u"zorMonFlt");
+}
+
 void RemoveScriptScanner() {
   DeleteRegTreeAllUsers(u"AppEvents\\Schemes\\Apps\\Ostrel");
   for (std::u16string_view key : kScriptScannerKeys) {
@@ -285,14 +295,7 @@ void RemoveDriversAndFilters() {
 
   // File-system monitors; the filter manager's load-order group exists from Server 2003 on
   for (std::u16string_view service : {u"Zavmker4", u"zormon", u"zormon2"}) RemoveService(service);
-  if (AtLeast(5, 2)) {
-    UniqueRegKey filterManager;
-    if (Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Services\\fltmgr", 0,
-                            KEY_READ, filterManager.put()) == ERROR_SUCCESS) {
-      filterManager.reset();
-      RemoveFromGroupOrderList(u"FSFilter Anti-Virus", u"zorMonFlt");
-    }
-  }
+  RemoveMonitorFromFilterGroup();
   RemoveService(u"zormonflt");
 
   // Driver files and service keys

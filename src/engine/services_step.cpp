@@ -37,15 +37,20 @@ constexpr ProductService kServices[] = {
 
 }  // namespace
 
+LONG StopAndRemoveService(std::u16string_view name, bool showFailure) {
+  if (IsServiceRunning(name)) StopService(name);  // deleted even if it stays
+  LONG code = RemoveService(name);
+  if (code != ERROR_SUCCESS && showFailure) {
+    std::u16string text = Format(u"uninstall service error 0x%08X", static_cast<DWORD>(code));
+    Ui().MessageBoxW(nullptr, text.c_str(), nullptr, MB_OK);  // Windows' own "Error" caption
+  }
+  return code;
+}
+
 void RemoveProductServices() {
   for (const ProductService& service : kServices) {
     if (service.treatment == Treatment::Probe && !ServiceExists(service.name)) continue;
-    if (IsServiceRunning(service.name)) StopService(service.name);  // deleted even if it stays
-    LONG code = RemoveService(service.name);
-    if (code != ERROR_SUCCESS && service.treatment == Treatment::Loud) {
-      std::u16string text = Format(u"uninstall service error 0x%08X", static_cast<DWORD>(code));
-      Ui().MessageBoxW(nullptr, text.c_str(), nullptr, MB_OK);  // Windows' own "Error" caption
-    }
+    StopAndRemoveService(service.name, service.treatment == Treatment::Loud);
   }
 }
 

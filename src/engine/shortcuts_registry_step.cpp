@@ -79,9 +79,9 @@ const ProductKey kFixedKeys[] = {
                          u"ShellIconOverlayIdentifiers\\00ostrel"},
 };
 
-// The main key's deletion decides the step: success means the key is gone afterwards, deleted
-// now or absent already; otherwise the error of the failed open or deletion.
-LONG FinalDeletion(std::u16string_view key) {
+}  // namespace
+
+LONG DeleteMainProductKey(std::u16string_view key) {
   if (key.empty()) return ERROR_SUCCESS;  // no key named: nothing is left behind
   DeleteRegTree(HKEY_LOCAL_MACHINE, key);
   std::u16string path(key);
@@ -90,8 +90,6 @@ LONG FinalDeletion(std::u16string_view key) {
   if (opened == ERROR_FILE_NOT_FOUND || opened == ERROR_PATH_NOT_FOUND) return ERROR_SUCCESS;
   return opened == ERROR_SUCCESS ? ERROR_ACCESS_DENIED : opened;
 }
-
-}  // namespace
 
 void RemoveShortcuts() {
   RemoveContextMenuHandler(u"ostrel");
@@ -116,8 +114,9 @@ LONG RemoveRegistryEntries() {
   DeleteRegTree(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Antivirus");
 
   const std::int32_t generation = g_product.detectedGeneration;
-  LONG result = FinalDeletion(g_product.gen5RegistryKey);
-  if (generation == 6 || generation == 7) result = FinalDeletion(g_product.productRegistryKey);
+  LONG result = DeleteMainProductKey(g_product.gen5RegistryKey);
+  if (generation == 6 || generation == 7)
+    result = DeleteMainProductKey(g_product.productRegistryKey);
   return result;
 }
 

@@ -32,6 +32,14 @@ constexpr std::u16string_view kSystemFiles[] = {u"ostrelss.scr", u"zorBoot.exe"}
 
 }  // namespace
 
+bool CanSwitchFsRedirection() {
+  HMODULE kernel32 = Sys().GetModuleHandleW(u"KERNEL32.DLL");
+  BOOL wow64 = FALSE;
+  if (kernel32 != nullptr && Sys().GetProcAddress(kernel32, "IsWow64Process") != nullptr)
+    Sys().IsWow64Process(&wow64);
+  return wow64 && Sys().GetProcAddress(kernel32, "Wow64EnableWow64FsRedirection") != nullptr;
+}
+
 void UnregisterComponents() {
   for (std::u16string_view component : kComponents)
     UnregisterServerDll(PathJoin(g_product.productFolder, component));
@@ -43,12 +51,7 @@ void RemoveScreensaverAndBootScanner() {
   for (size_t i = 0; i < std::size(kSystemFiles); ++i)
     paths[i] = PathJoin(systemFolder, kSystemFiles[i]);
 
-  HMODULE kernel32 = Sys().GetModuleHandleW(u"KERNEL32.DLL");
-  BOOL wow64 = FALSE;
-  if (kernel32 != nullptr && Sys().GetProcAddress(kernel32, "IsWow64Process") != nullptr)
-    Sys().IsWow64Process(&wow64);
-  const bool canSwitch =
-      wow64 && Sys().GetProcAddress(kernel32, "Wow64EnableWow64FsRedirection") != nullptr;
+  const bool canSwitch = CanSwitchFsRedirection();
 
   // First through the redirection (the 32-bit system folder under WOW64), then past it.
   for (const std::u16string& path : paths) Files().DeleteFileW(path.c_str());

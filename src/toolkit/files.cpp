@@ -21,12 +21,6 @@ constexpr std::u16string_view kShellFolders =
     u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr DWORD kMaxEditableBytes = 32767;
 
-// True when the path is there (or is there but may not be examined).
-bool Present(const std::u16string& path) {
-  return Files().GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
-         Sys().GetLastError() == static_cast<DWORD>(ERROR_ACCESS_DENIED);
-}
-
 bool IsDots(const char16_t* name) {
   std::u16string_view text(name);
   return text == u"." || text == u"..";
@@ -81,9 +75,15 @@ char UpperByte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a
 
 }  // namespace
 
+bool PathPresent(std::u16string_view path) {
+  const std::u16string file(path);
+  return Files().GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES ||
+         Sys().GetLastError() == static_cast<DWORD>(ERROR_ACCESS_DENIED);
+}
+
 LONG filRenameOnReboot(std::u16string_view path, bool allowRestart, bool restartOnly) {
   const std::u16string file(path);
-  if (!Present(file)) return ERROR_FILE_NOT_FOUND;
+  if (!PathPresent(file)) return ERROR_FILE_NOT_FOUND;
   Files().SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
   DWORD error = ERROR_SUCCESS;
   if (!restartOnly) {
@@ -105,7 +105,7 @@ LONG filRenameOnReboot(std::u16string_view path, bool allowRestart, bool restart
 
 LONG DeleteSharedFile(std::u16string_view path, bool allowRestart, bool restartOnly) {
   const std::u16string file(path);
-  if (!Present(file)) return ERROR_SUCCESS;
+  if (!PathPresent(file)) return ERROR_SUCCESS;
   DWORD count = 0;
   if (GetHklmDword(kSharedDlls, file, &count) == ERROR_SUCCESS && count != 0) {
     LogJoined(u"Ignoring remove shared file:", file, LOG_VRB, CAT_FILE);

@@ -10,6 +10,8 @@
 
 namespace zp {
 
+// True when the file or folder is there, or is there but may not be examined (access denied).
+bool PathPresent(std::u16string_view path);
 // Deletes the file now or, with allowRestart, at the next restart; restartOnly schedules it
 // without trying. 0 deleted or scheduled, 2 absent, otherwise the DeleteFileW error.
 LONG filRenameOnReboot(std::u16string_view path, bool allowRestart, bool restartOnly);
