@@ -74,6 +74,12 @@ struct CurrentEdition {
 Footprint CurrentProduct(const CurrentEdition& edition);
 // The generation-7 consumer product without its components; its services run `service`.
 Footprint Gen7ConsumerProduct(const std::wstring& programFolder, const std::wstring& service);
+// A product of the generation-4 family ("qv_pro", "qv_srv", "qv_net", "qv_whs") in `folder`,
+// its components copies of the stand-ins in `components` (empty: none); `serverWindows`: the
+// machine is a server, where the server editions changed the file server's parameters.
+Footprint Gen4Product(const std::wstring& productId, const std::wstring& folder,
+                      const std::wstring& service, const std::wstring& components,
+                      bool serverWindows);
 // A side or legacy product ("vork", "qv_ker", "qv_pda_palm", "qv_32", "qv_mgm") in `folder`;
 // the network manager's libraries are copies of the stand-ins in `components` (empty: none).
 Footprint SideProduct(const std::wstring& productId, const std::wstring& folder,

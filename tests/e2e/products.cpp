@@ -389,4 +389,162 @@ Footprint DatabaseEngine(const std::wstring& uninstallCommand) {
   return engine;
 }
 
+Footprint Gen4Product(const std::wstring& productId, const std::wstring& folder,
+                      const std::wstring& service, const std::wstring& components,
+                      bool serverWindows) {
+  const bool desktopEdition = productId == L"qv_pro";
+  const bool homeServer = productId == L"qv_whs";
+  const bool newNames = !desktopEdition;
+  const std::wstring key = L"Software\\Keswin Software\\Ostrel\\4.0";
+  const wchar_t* run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  Footprint product{productId, {}};
+  auto& items = product.items;
+  // Detection's key, which is the product's own key too, and the user's copy of it.
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE, key, L"Product", productId, Expect::Removed));
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE, key, L"Ostrel4ProgramFolder", folder,
+                            Expect::Removed));
+  items.push_back(KeyItem(HKEY_LOCAL_MACHINE, key, Expect::Removed));
+  items.push_back(KeyItem(HKEY_CURRENT_USER, key, Expect::Removed));
+  // The uninstall entries of the edition.
+  if (homeServer) {
+    const wchar_t* product = L"{773410C0-7622-4949-A598-2F671CF337EA}";
+    items.push_back(KeyItem(HKEY_CURRENT_USER,
+                            L"Software\\Microsoft\\Installer\\Products\\0C014377226794945A89F276C13F73AE",
+                            Expect::Removed));
+    items.push_back(KeyItem(HKEY_LOCAL_MACHINE, std::wstring(kUninstall) + product, Expect::Removed));
+    items.push_back(KeyItem(HKEY_LOCAL_MACHINE,
+                            std::wstring(L"Software\\Microsoft\\Windows\\CurrentVersion\\App "
+                                         L"Management\\ARPCache\\") + product,
+                            Expect::Removed));
+    items.push_back(KeyItem(HKEY_LOCAL_MACHINE,
+                            L"Software\\Microsoft\\Windows Home Server\\RegisteredAdditions\\"
+                            L"{773410c0-7622-4949-a598-2f671cf337ea}",
+                            Expect::Removed));
+  }
+  const wchar_t* uninstall = desktopEdition         ? L"ostrel!"
+                             : productId == L"qv_srv" ? L"ostrel!SRV"
+                             : productId == L"qv_net" ? L"ostrel!NET"
+                                                      : L"ostrel!WHS";
+  items.push_back(KeyItem(HKEY_LOCAL_MACHINE, std::wstring(kUninstall) + uninstall,
+                          Expect::Removed));
+  // Services and the TDI driver.
+  items.push_back(ServiceItem(L"ostrel! Antivirus", service, true, Expect::Removed));
+  items.push_back(ServiceItem(L"ostrel! Mail Scanner", service, false, Expect::Removed));
+  if (productId == L"qv_net")
+    items.push_back(ServiceItem(L"ostrel! NetAgent", service, false, Expect::Removed));
+  Item tdi = ServiceItem(L"zorTdi", L"system32\\drivers\\zortdi.sys", false, Expect::Removed);
+  tdi.driver = true;
+  items.push_back(tdi);
+  // Driver files, deleted with the redirection in force: the folder the 32-bit process sees.
+  const std::wstring windows = WindowsFolder();
+  for (const wchar_t* file : {L"zavmker4.sys", L"zormon.sys", L"zortdi.sys", L"zorSP.sys"})
+    items.push_back(FileItem(windows + L"\\system32\\drivers\\" + file, Expect::Removed));
+  // Mail hooks, autostart values and shell registrations.
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Exchange\\Client\\Extensions",
+                            L"ostrel! 4", L"4.0;" + folder + L"\\zohExch.dll", Expect::Removed));
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE, run, newNames ? L"zorMaiSv" : L"zohMaiSv",
+                            folder + L"\\maisv.exe", Expect::Removed));
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE, run, L"ostrel!", folder + L"\\ostrel.exe",
+                            Expect::Removed));
+  items.push_back(KeyItem(HKEY_LOCAL_MACHINE, L"Software\\Classes\\*\\shellex\\ContextMenuHandlers\\ostrel",
+                          Expect::Removed, KEY_WOW64_64KEY));
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE,
+                            std::wstring(L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\") +
+                                (newNames ? L"zorOstrel.exe" : L"zohOstrel.exe"),
+                            L"Path", folder, Expect::Removed));
+  items.push_back(ListItem(kVdd, L"VDD", folder + L"\\zorMonVd.dll", Expect::Removed));
+  items.push_back(LineItem(ConfigNt(), L"device=%SystemRoot%\\system32\\zormonds.sys",
+                           Expect::Removed));
+  // Script scanner, file types, the ODBC data source, the event log source.
+  items.push_back(KeyItem(HKEY_LOCAL_MACHINE, L"Software\\Classes\\QvAScr.sbScanner", Expect::Removed));
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE, kScriptEngine, L"", folder + L"\\QvAScr.dll",
+                            Expect::Removed));
+  items.back().exact = true;
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE, kScriptEngine, L"Default Engine",
+                            kScriptEngineServer, Expect::Removed));
+  for (const wchar_t* type : {L".csk", L"zorsfile"})
+    items.push_back(KeyItem(HKEY_LOCAL_MACHINE, std::wstring(L"Software\\Classes\\") + type,
+                            Expect::Removed));
+  items.push_back(KeyItem(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ODBC\\ODBC.INI\\Ostrel4", Expect::Removed));
+  items.push_back(ValueItem(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources",
+                            L"ostrel4", L"SQL Server", Expect::Removed));
+  items.push_back(KeyItem(HKEY_LOCAL_MACHINE,
+                          L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Antivirus",
+                          Expect::Removed));
+  // The skin control and the screensaver and boot scanner (native folder).
+  Item skin = FileItem(windows + L"\\system32\\actskin4.ocx", Expect::Removed);
+  if (!components.empty()) skin.source = components + L"zp_comsrv_ok.dll";
+  items.push_back(skin);
+  items.push_back(FileItem(windows + L"\\Sysnative\\" + (newNames ? L"ostrelssw.scr" : L"ostrelss.scr"),
+                           Expect::Removed));
+  items.push_back(FileItem(windows + L"\\Sysnative\\zorBoot.exe", Expect::Removed));
+  // Shortcuts.
+  const std::wstring programs = ShellFolder(L"Common Programs");
+  const std::wstring desktop = ShellFolder(L"Common Desktop");
+  if (!programs.empty()) {
+    std::vector<const wchar_t*> groups = {L"ostrel! Antivirus"};
+    if (homeServer) groups.push_back(L"ostrel! Windows Home Server Edition");
+    for (const wchar_t* group : groups) {
+      items.push_back(FileItem(programs + L"\\" + group + L"\\ostrel!.lnk", Expect::Removed));
+      items.push_back(FolderItem(programs + L"\\" + group, Expect::Removed));
+    }
+  }
+  if (!desktop.empty()) items.push_back(FileItem(desktop + L"\\ostrel!.lnk", Expect::Removed));
+  // The server integrations: the Exchange store's scan sink, the ISA filter, the IIS extension.
+  if (!desktopEdition) {
+    items.push_back(ValueItem(HKEY_LOCAL_MACHINE, run, L"zorSdWiz", folder + L"\\sdwiz.exe",
+                              Expect::Removed));
+    items.push_back(KeyItem(HKEY_LOCAL_MACHINE,
+                            L"SYSTEM\\CurrentControlSet\\Services\\MSExchangeIS\\VirusScan",
+                            Expect::Removed));
+    items.push_back(KeyItem(HKEY_LOCAL_MACHINE,
+                            L"Software\\Microsoft\\Shared Tools\\Web Server Extensions\\QVScanner",
+                            Expect::Removed));
+  }
+  if (productId == L"qv_srv") {
+    // The ISA Server edition: its filter in the ISA folder that the settings name.
+    Item settings = FileItem(folder + L"\\data\\ostrel4.ini", Expect::Removed);
+    settings.content = "[Common]\r\nISAFolder=C:\\ISA Server\r\n";
+    items.push_back(settings);
+    items.push_back(FileItem(L"C:\\ISA Server\\QvPxyFtr.dll", Expect::Removed));
+  }
+  if (homeServer) {
+    const std::wstring whs = EnvironmentFolder(L"ProgramW6432", L"C:\\Program Files") +
+                             L"\\Windows Home Server";
+    for (const wchar_t* file : {L"HomeServerConsoleTab.OstrelTab.dll", L"zorWhs.dll", L"whsNotif.exe"})
+      items.push_back(FileItem(whs + L"\\" + file, Expect::Removed));
+  }
+  if (serverWindows && !desktopEdition) {
+    // The file server parameters the edition changed: back to Windows's defaults.
+    const wchar_t* parameters = L"System\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
+    for (const wchar_t* name : {L"EnableOplocks", L"CachedOpenLimit"}) {
+      Item value = ValueItem(HKEY_LOCAL_MACHINE, parameters, name, L"", Expect::Removed);
+      value.dword = true;
+      items.push_back(value);
+    }
+  }
+  // The program folder with the product's own components.
+  if (!components.empty()) {
+    struct Component {
+      const wchar_t* name;
+      const wchar_t* standIn;
+    };
+    std::vector<Component> parts = {
+        {newNames ? L"QvAScr.dll" : L"ZhAScr.dll", L"zp_comsrv_ok.dll"},
+        {newNames ? L"zorPopWz.exe" : L"zohPopWz.exe", newNames ? L"zorPopWz.exe" : L"zohPopWz.exe"}};
+    if (!desktopEdition) {
+      parts.push_back({L"qvSMTP2K.dll", L"zp_cdosink_ok.dll"});
+      parts.push_back({L"QvIsaHlp.dll", L"zp_isahelper_ok.dll"});
+    }
+    for (const Component& part : parts) {
+      Item copy = FileItem(folder + L"\\" + part.name, Expect::Removed);
+      copy.source = components + part.standIn;
+      items.push_back(copy);
+    }
+  }
+  items.push_back(FileItem(folder + L"\\readme.txt", Expect::Removed));
+  items.push_back(FolderItem(folder, Expect::Removed));
+  return product;
+}
+
 }  // namespace zp::e2e

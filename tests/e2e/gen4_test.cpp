@@ -1,0 +1,156 @@
+// Silent removals of the generation-4 family under Wine, each edition checked against its
+// footprint, on a workstation and (the server edition) on a server Windows: what is the
+// product's is gone (or scheduled for the restart) and stays gone after it, what is someone
+// else's is still there; the product's own components were called as the removal calls them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "footprint.h"
+#include "robot.h"
+
+namespace zp::e2e {
+namespace {
+
+constexpr int kRunSeconds = 300;
+
+std::string Report(const std::vector<std::wstring>& lines) {
+  std::string report;
+  for (const std::wstring& line : lines) report += "\n  " + Narrow(line);
+  return report;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+struct Planted {
+  Footprint footprint;
+  ~Planted() { CleanUp(footprint); }
+};
+
+struct Case {
+  const char* name;
+  const char* productId;
+  bool serverWindows;  // Wine reports Windows Server 2003
+};
+
+class Gen4Removal : public testing::TestWithParam<Case> {};
+
+// The machine's product type, "ServerNT" while the guard lives, and what it was before.
+class ServerProductType {
+ public:
+  ServerProductType() {
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kOptions, 0, KEY_ALL_ACCESS, &key_);
+    DWORD size = sizeof(saved_) - sizeof(wchar_t);
+    had_ = RegQueryValueExW(key_, L"ProductType", nullptr, nullptr,
+                            reinterpret_cast<BYTE*>(saved_), &size) == ERROR_SUCCESS;
+    Set(L"ServerNT");
+  }
+  ~ServerProductType() {
+    if (had_) Set(saved_);
+    else RegDeleteValueW(key_, L"ProductType");
+    RegCloseKey(key_);
+  }
+
+ private:
+  void Set(const wchar_t* type) {
+    RegSetValueExW(key_, L"ProductType", 0, REG_SZ, reinterpret_cast<const BYTE*>(type),
+                   static_cast<DWORD>((wcslen(type) + 1) * sizeof(wchar_t)));
+  }
+  static constexpr const wchar_t* kOptions =
+      L"System\\CurrentControlSet\\Control\\ProductOptions";
+  HKEY key_ = nullptr;
+  wchar_t saved_[64] = {};
+  bool had_ = false;
+};
+
+TEST_P(Gen4Removal, RemovesTheFootprintAndNothingElse) {
+  const Case& c = GetParam();
+  const std::wstring id(c.productId, c.productId + std::char_traits<char>::length(c.productId));
+  const std::wstring name(c.name, c.name + std::char_traits<char>::length(c.name));
+  const std::wstring folder = L"C:\\Program Files\\Keswin Software\\Ostrel4";
+  // The Windows version Wine reports to the processes it starts from now on.
+  Footprint version{L"Wine's Windows version", {}};
+  if (c.serverWindows)
+    version.items.push_back(ValueItem(HKEY_CURRENT_USER, L"Software\\Wine", L"Version",
+                                      L"win2003", Expect::Kept));
+  Planted windows{version};
+  std::unique_ptr<ServerProductType> server;
+  if (c.serverWindows) server = std::make_unique<ServerProductType>();
+  Planted others{Collateral(folder)};
+  Planted product{Gen4Product(id, folder, L"\"" + OwnFolder() + L"zp_test_service.exe\" 300",
+                              OwnFolder(), c.serverWindows)};
+  std::wstring error;
+  for (const Footprint* footprint : {&windows.footprint, &others.footprint, &product.footprint})
+    ASSERT_TRUE(Plant(*footprint, &error)) << Narrow(error);
+
+  const std::wstring log = OwnFolder() + name + L".log";
+  const std::wstring calls = OwnFolder() + name + L"-calls.txt";
+  DeleteFileW(log.c_str());
+  DeleteFileW(calls.c_str());
+  SetEnvironmentVariableW(L"ZP_FIXTURE_RECORD", calls.c_str());
+  Robot robot;
+  ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" /verysilent /prod " + id +
+                          L" /log \"" + log + L"\""));
+  DWORD exitCode = 12345;
+  ASSERT_TRUE(robot.RunScript({IDNO}, kRunSeconds, &exitCode)) << "the run did not end";
+  EXPECT_EQ(exitCode, 0u);
+  ASSERT_EQ(robot.seen().size(), 1u) << Narrow(robot.seen().back().text);
+
+  EXPECT_TRUE(Remnants(product.footprint).empty()) << Report(Remnants(product.footprint));
+  EXPECT_TRUE(Remnants(others.footprint).empty()) << Report(Remnants(others.footprint));
+  std::wstring text = Utf16Text(ReadFileBytes(log));
+  if (c.serverWindows) {
+    EXPECT_NE(text.find(L"Windows Server 2003"), std::wstring::npos)
+        << "Wine did not report a server";
+  }
+
+  // The components: the script scanner and the skin control unregistered, the pop-up wizard
+  // run and waited for (its end is the next call), the server integrations' libraries asked.
+  const bool desktopEdition = id == L"qv_pro";
+  const std::string wizard = desktopEdition ? "zohPopWz.exe" : "zorPopWz.exe";
+  std::vector<std::string> record = Lines(ReadFileBytes(calls));
+  std::vector<std::string> expected = {
+      std::string(desktopEdition ? "ZhAScr.dll" : "QvAScr.dll") + " DllUnregisterServer ole=1",
+      "actskin4.ocx DllUnregisterServer ole=1",
+      wizard + " cmdline=\"" + Narrow(folder) + "\\" + wizard + "\" /a-"};
+  if (!desktopEdition) {
+    expected.push_back("qvSMTP2K.dll UnregisterCdoSink");
+    expected.push_back(id == L"qv_srv" ? "QvIsaHlp.dll UnregisterIsaFilter"
+                                       : "QvIsaHlp.dll UnregisterProxyFilter");
+  }
+  for (const std::string& line : expected)
+    EXPECT_NE(std::find(record.begin(), record.end(), line), record.end())
+        << "not called: " << line << "\nrecord:\n" << ReadFileBytes(calls);
+  auto started = std::find(record.begin(), record.end(), expected[2]);
+  ASSERT_NE(started, record.end());
+  ASSERT_NE(started + 1, record.end());
+  EXPECT_EQ(*(started + 1), wizard + " exit") << "the wizard was not waited for";
+
+  ReleaseHeldFiles();
+  ASSERT_TRUE(RestartWindows());
+  for (const Item& item : product.footprint.items)
+    EXPECT_EQ(StateOf(item), State::Absent) << "after the restart: " << Narrow(item.path);
+  EXPECT_TRUE(Remnants(others.footprint).empty()) << Report(Remnants(others.footprint));
+}
+
+INSTANTIATE_TEST_SUITE_P(Gen4Family, Gen4Removal,
+                         testing::Values(Case{"qv_pro", "qv_pro", false},
+                                         Case{"qv_srv_server", "qv_srv", true},
+                                         Case{"qv_net", "qv_net", false},
+                                         Case{"qv_whs", "qv_whs", false}),
+                         [](const testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace zp::e2e
