@@ -16,12 +16,6 @@ constexpr int kSeconds = 300;
 constexpr int kProductList = 1006, kFolder = 1004, kBrowse = 1008, kClose = 8;
 constexpr int kVork = 2, kGeneration7 = 11;
 
-// What the test planted, taken away again however the test ends.
-struct Planted {
-  Footprint footprint;
-  ~Planted() { CleanUp(footprint); }
-};
-
 TEST(DialogFolderField, TypedTextGivesWayToTheRunsFolder) {
   const std::wstring folder = L"C:\\Program Files (x86)\\Keswin Software\\Ostrel";
   const std::wstring typed = L"C:\\Typed by the user";

@@ -1,5 +1,7 @@
 #include "footprint.h"
 
+#include "robot.h"
+
 #include <algorithm>
 
 namespace zp::e2e {
@@ -394,6 +396,19 @@ std::vector<std::wstring> Remnants(const Footprint& footprint) {
                                                    Describe(item));
   }
   return wrong;
+}
+
+std::vector<std::wstring> NotAbsent(const Footprint& footprint) {
+  std::vector<std::wstring> left;
+  for (const Item& item : footprint.items)
+    if (StateOf(item) != State::Absent) left.push_back(L"still there: " + Describe(item));
+  return left;
+}
+
+std::string Report(const std::vector<std::wstring>& lines) {
+  std::string report;
+  for (const std::wstring& line : lines) report += "\n  " + Narrow(line);
+  return report;
 }
 
 void ReleaseHeldFiles() {

@@ -99,6 +99,10 @@ State StateOf(const Item& item);
 
 // One line per item in the wrong state ("kept: ...", "removed: ..."); empty when all is right.
 std::vector<std::wstring> Remnants(const Footprint& footprint);
+// The items that are not Absent, one line each: after the restart nothing of the product is left.
+std::vector<std::wstring> NotAbsent(const Footprint& footprint);
+// Lines such as those of Remnants as one text for a test's failure message.
+std::string Report(const std::vector<std::wstring>& lines);
 // Closes the files Plant holds open.
 void ReleaseHeldFiles();
 
@@ -106,5 +110,11 @@ void ReleaseHeldFiles();
 bool RestartWindows();
 // Removes what a test planted that is still there (services included), for the next test.
 void CleanUp(const Footprint& footprint);
+
+// A footprint planted by a test, taken away again however the test ends.
+struct Planted {
+  Footprint footprint;
+  ~Planted() { CleanUp(footprint); }
+};
 
 }  // namespace zp::e2e

@@ -14,29 +14,6 @@
 namespace zp::e2e {
 namespace {
 
-constexpr int kRunSeconds = 300;
-
-std::string Report(const std::vector<std::wstring>& lines) {
-  std::string report;
-  for (const std::wstring& line : lines) report += "\n  " + Narrow(line);
-  return report;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
-
-struct Planted {
-  Footprint footprint;
-  ~Planted() { CleanUp(footprint); }
-};
-
 struct Case {
   const char* name;
   const char* productId;
@@ -93,24 +70,15 @@ TEST_P(Gen4Removal, RemovesTheFootprintAndNothingElse) {
   for (const Footprint* footprint : {&windows.footprint, &others.footprint, &product.footprint})
     ASSERT_TRUE(Plant(*footprint, &error)) << Narrow(error);
 
-  const std::wstring log = OwnFolder() + name + L".log";
-  const std::wstring calls = OwnFolder() + name + L"-calls.txt";
-  DeleteFileW(log.c_str());
-  DeleteFileW(calls.c_str());
-  SetEnvironmentVariableW(L"ZP_FIXTURE_RECORD", calls.c_str());
-  Robot robot;
-  ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" /verysilent /prod " + id +
-                          L" /log \"" + log + L"\""));
-  DWORD exitCode = 12345;
-  ASSERT_TRUE(robot.RunScript({IDNO}, kRunSeconds, &exitCode)) << "the run did not end";
-  EXPECT_EQ(exitCode, 0u);
-  ASSERT_EQ(robot.seen().size(), 1u) << Narrow(robot.seen().back().text);
+  ProgramRun run = RunZorPurge(name, L"/verysilent /prod " + id, {IDNO});
+  ASSERT_TRUE(run.ended) << "the run did not end";
+  EXPECT_EQ(run.exitCode, 0u);
+  ASSERT_EQ(run.seen.size(), 1u) << Narrow(run.seen.back().text);
 
   EXPECT_TRUE(Remnants(product.footprint).empty()) << Report(Remnants(product.footprint));
   EXPECT_TRUE(Remnants(others.footprint).empty()) << Report(Remnants(others.footprint));
-  std::wstring text = Utf16Text(ReadFileBytes(log));
   if (c.serverWindows) {
-    EXPECT_NE(text.find(L"Windows Server 2003"), std::wstring::npos)
+    EXPECT_NE(run.log.find(L"Windows Server 2003"), std::wstring::npos)
         << "Wine did not report a server";
   }
 
@@ -118,7 +86,7 @@ TEST_P(Gen4Removal, RemovesTheFootprintAndNothingElse) {
   // run and waited for (its end is the next call), the server integrations' libraries asked.
   const bool desktopEdition = id == L"qv_pro";
   const std::string wizard = desktopEdition ? "zohPopWz.exe" : "zorPopWz.exe";
-  std::vector<std::string> record = Lines(ReadFileBytes(calls));
+  const std::vector<std::string>& record = run.calls;
   std::vector<std::string> expected = {
       std::string(desktopEdition ? "ZhAScr.dll" : "QvAScr.dll") + " DllUnregisterServer ole=1",
       "actskin4.ocx DllUnregisterServer ole=1",
@@ -130,7 +98,7 @@ TEST_P(Gen4Removal, RemovesTheFootprintAndNothingElse) {
   }
   for (const std::string& line : expected)
     EXPECT_NE(std::find(record.begin(), record.end(), line), record.end())
-        << "not called: " << line << "\nrecord:\n" << ReadFileBytes(calls);
+        << "not called: " << line;
   auto started = std::find(record.begin(), record.end(), expected[2]);
   ASSERT_NE(started, record.end());
   ASSERT_NE(started + 1, record.end());
@@ -138,8 +106,7 @@ TEST_P(Gen4Removal, RemovesTheFootprintAndNothingElse) {
 
   ReleaseHeldFiles();
   ASSERT_TRUE(RestartWindows());
-  for (const Item& item : product.footprint.items)
-    EXPECT_EQ(StateOf(item), State::Absent) << "after the restart: " << Narrow(item.path);
+  EXPECT_TRUE(NotAbsent(product.footprint).empty()) << Report(NotAbsent(product.footprint));
   EXPECT_TRUE(Remnants(others.footprint).empty()) << Report(Remnants(others.footprint));
 }
 

@@ -39,11 +39,11 @@ TEST(InteractiveRun, OnACleanMachineTheListHoldsEveryProduct) {
 
 TEST(InteractiveRun, TheInstalledProductIsPreselectedAndRemoved) {
   const std::wstring folder = L"C:\\Program Files (x86)\\Keswin Software\\Ostrel";
-  Footprint product = Gen7ConsumerProduct(folder, L"\"" + OwnFolder() + L"zp_test_service.exe\" 300");
-  Footprint others = Collateral(folder);
+  Planted product{Gen7ConsumerProduct(folder, L"\"" + OwnFolder() + L"zp_test_service.exe\" 300")};
+  Planted others{Collateral(folder)};
   std::wstring error;
-  ASSERT_TRUE(Plant(others, &error)) << Narrow(error);
-  ASSERT_TRUE(Plant(product, &error)) << Narrow(error);
+  ASSERT_TRUE(Plant(others.footprint, &error)) << Narrow(error);
+  ASSERT_TRUE(Plant(product.footprint, &error)) << Narrow(error);
 
   Robot robot;
   ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\""));
@@ -82,13 +82,8 @@ TEST(InteractiveRun, TheInstalledProductIsPreselectedAndRemoved) {
   EXPECT_EQ(exitCode, 0u);
   EXPECT_EQ(robot.seen().size(), 4u);
 
-  std::vector<std::wstring> wrong = Remnants(product), alsoWrong = Remnants(others);
-  wrong.insert(wrong.end(), alsoWrong.begin(), alsoWrong.end());
-  std::string report;
-  for (const std::wstring& line : wrong) report += "\n  " + Narrow(line);
-  EXPECT_TRUE(wrong.empty()) << report;
-  CleanUp(product);
-  CleanUp(others);
+  EXPECT_TRUE(Remnants(product.footprint).empty()) << Report(Remnants(product.footprint));
+  EXPECT_TRUE(Remnants(others.footprint).empty()) << Report(Remnants(others.footprint));
 }
 
 }  // namespace

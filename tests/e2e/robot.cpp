@@ -106,4 +106,32 @@ bool Robot::WaitForExit(int seconds, DWORD* exitCode) {
   return true;
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+ProgramRun RunZorPurge(const std::wstring& name, const std::wstring& arguments,
+                       const std::vector<int>& script, int seconds) {
+  const std::wstring log = OwnFolder() + name + L".log";
+  const std::wstring calls = OwnFolder() + name + L"-calls.txt";
+  DeleteFileW(log.c_str());
+  DeleteFileW(calls.c_str());
+  SetEnvironmentVariableW(L"ZP_FIXTURE_RECORD", calls.c_str());
+  ProgramRun run;
+  Robot robot;
+  if (robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" " + arguments + L" /log \"" + log +
+                  L"\""))
+    run.ended = robot.RunScript(script, seconds, &run.exitCode);
+  run.seen = robot.seen();
+  run.log = Utf16Text(ReadFileBytes(log));
+  run.calls = Lines(ReadFileBytes(calls));
+  return run;
+}
+
 }  // namespace zp::e2e

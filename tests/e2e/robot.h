@@ -41,10 +41,26 @@ class Robot {
 // The folder of the running test program, with a trailing backslash.
 std::wstring OwnFolder();
 
+// One run of zorPurge.exe from the test's folder with `arguments` and a log of its own
+// (<name>.log there); the stand-ins of the products' components record into <name>-calls.txt
+// (the run inherits ZP_FIXTURE_RECORD); the boxes it shows are answered as RunScript answers
+// them.
+struct ProgramRun {
+  bool ended = false;  // false: it did not end within the time and was stopped
+  DWORD exitCode = 0;
+  std::vector<SeenBox> seen;
+  std::wstring log;                // the log's text
+  std::vector<std::string> calls;  // the record of the components, line by line
+};
+ProgramRun RunZorPurge(const std::wstring& name, const std::wstring& arguments,
+                       const std::vector<int>& script, int seconds = 300);
+
 // A file's bytes (empty when it cannot be read), such a file read as UTF-16 text (a log of the
 // program, its byte-order mark kept), and text for a test's failure message.
 std::string ReadFileBytes(const std::wstring& path);
 std::wstring Utf16Text(const std::string& bytes);
 std::string Narrow(const std::wstring& text);
+// The lines of a text (LF ends a line; a final line without one counts).
+std::vector<std::string> Lines(const std::string& text);
 
 }  // namespace zp::e2e
