@@ -90,17 +90,12 @@ void RemoveNtDrivers() {
 
 // The Exchange store's virus-scan sink, unregistered by the product's own library.
 void UnregisterExchangeSink(const std::u16string& library) {
-  using Export = HRESULT(ZP_STDCALL*)();
   constexpr const char* kExport = "UnregisterCdoSink";
   UniqueModule module(Sys().LoadLibraryExW(library.c_str(), LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!module) return;  // no sink library: nothing was registered
   const void* address = Sys().GetProcAddress(module.get(), kExport);
   if (address == nullptr) return;
-  struct Guarded {
-    Export entry;
-    HRESULT result;
-    void operator()() { result = entry(); }
-  } call{reinterpret_cast<Export>(const_cast<void*>(address)), S_OK};
+  GuardedEntry call{reinterpret_cast<EntryPoint>(const_cast<void*>(address))};
   DWORD exception = 0;
   if (!CallProductCode(call, &exception))
     LogCaughtException(library, u"UnregisterCdoSink", exception, CAT_SYSTEM);

@@ -16,8 +16,6 @@ constexpr std::u16string_view kSharedDlls =
     u"Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 constexpr const char16_t* kRegSvr64 = u"zorRegSvr64.exe";
 
-using EntryPoint = HRESULT(ZP_STDCALL*)();
-
 std::u16string Widened(const char* name) { return std::u16string(name, name + std::strlen(name)); }
 
 // Lets the started program bring its own windows to the front, where Windows knows the call.
@@ -26,13 +24,6 @@ void AllowForeground(DWORD processId) {
   if (user32 != nullptr && Sys().GetProcAddress(user32, "AllowSetForegroundWindow") != nullptr)
     Sys().AllowSetForegroundWindow(processId);
 }
-
-// Calls an entry point of the product under the exception guard.
-struct GuardedEntry {
-  EntryPoint entry;
-  HRESULT result = S_OK;
-  void operator()() { result = entry(); }
-};
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "platform/constants.h"
 #include "platform/platform.h"
 #include "platform/types.h"
 
@@ -42,6 +43,14 @@ bool CallProductCode(Call& call, DWORD* exceptionCode) {
   return Sys().CallGuarded([](void* context) { (*static_cast<Call*>(context))(); }, &call,
                            exceptionCode);
 }
+
+// An export of the product without arguments that returns an HRESULT, as CallProductCode calls it.
+using EntryPoint = HRESULT(ZP_STDCALL*)();
+struct GuardedEntry {
+  EntryPoint entry;
+  HRESULT result = S_OK;
+  void operator()() { result = entry(); }
+};
 
 // Logs "Caught exception in: <module>:<function>, code 0x%08X" (LOG_MIN).
 void LogCaughtException(std::u16string_view module, std::u16string_view function, DWORD code,
