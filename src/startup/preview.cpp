@@ -86,7 +86,7 @@ std::vector<std::u16string> PreviewLines(const std::vector<PreviewChange>& chang
   for (const PreviewChange& change : changes) {
     if (change.kind == Kind::SetAttributes && deleted.count(UpperCase(change.target))) continue;
     std::u16string line = Line(change);
-    if (seen.insert(line).second) lines.push_back(std::move(line));
+    if (seen.insert(UpperCase(line)).second) lines.push_back(std::move(line));
   }
   return lines;
 }

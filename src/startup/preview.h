@@ -28,8 +28,9 @@ class PreviewScope {
 // Forgets what the preview recorded so far (the start-up's own bookkeeping).
 void ForgetPreviewChanges();
 
-// One line per recorded change, in order, each beginning "Would "; repeated lines appear once,
-// and an attribute change of a path that is deleted later is part of that deletion.
+// One line per recorded change, in order, each beginning "Would "; a line repeated in any case
+// appears once (the names of Windows ignore case), and an attribute change of a path that is
+// deleted later is part of that deletion.
 std::vector<std::u16string> PreviewLines(const std::vector<PreviewChange>& changes);
 
 // Writes the changes recorded so far to the log and the dialog's progress view, after the line
