@@ -194,6 +194,11 @@ TEST_F(PreviewTest, ChangesNothingAndListsWhatTheRemovalRemoves) {
   EXPECT_GT(checked, 20);
   // What the real removal schedules for the restart, the preview lists too.
   EXPECT_TRUE(Names(targets, kHeldFile));
+  // The read-only file's attributes are cleared only to delete it: one line, its deletion.
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::u16string& line) {
+              return line.find(u"Data\\settings.ini") != std::u16string::npos;
+            }),
+            1);
 
   for (const std::u16string& other : kCollateral) {
     SCOPED_TRACE(std::string(other.begin(), other.end()));
@@ -206,6 +211,33 @@ TEST_F(PreviewTest, ChangesNothingAndListsWhatTheRemovalRemoves) {
                                               })));
     EXPECT_FALSE(Names(targets, other));
   }
+}
+
+// The forced uninstall hands the removal to the product's setup library: in a preview the
+// library's export is listed and never runs, and nothing asks for a restart.
+TEST_F(PreviewTest, TheForcedUninstallListsTheSetupLibrarysCall) {
+  static int calls = 0;
+  calls = 0;
+  void (*uninstall)(unsigned long, unsigned long, unsigned long, unsigned long*) =
+      [](unsigned long, unsigned long, unsigned long, unsigned long* result) {
+        ++calls;
+        *result = 0x20000000;
+      };
+  sim::Machine machine(sim::OsFacts::WindowsXp());
+  test::AddProgramStrings(machine);
+  machine.SetString(u"HKLM\\Software\\Keswin Software\\Ostrel\\4.0", u"Ostrel4ProgramFolder",
+                    u"C:\\Program Files\\Ostrel4");
+  machine.AddLibrary(u"C:\\Program Files\\Ostrel4\\Setup\\Tavlink.dll",
+                     {{"tavlinkUninstallProgram", reinterpret_cast<const void*>(uninstall)}});
+  const std::vector<std::u16string> before = machine.StateLines();
+  EXPECT_EQ(Run(machine, u"/preview /forceuninstallpro"), kExitSuccess);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(machine.LibraryLoads(u"C:\\Program Files\\Ostrel4\\Setup\\Tavlink.dll"), 0);
+  EXPECT_TRUE(machine.messageBoxes().empty());  // neither Safe Mode nor the restart question
+  EXPECT_EQ(machine.StateLines(), before);
+  EXPECT_EQ(WouldLines(), (std::vector<std::u16string>{
+                              u"Would load C:\\Program Files\\Ostrel4\\Setup\\Tavlink.dll",
+                              u"Would call Tavlink.dll!tavlinkUninstallProgram"}));
 }
 
 TEST_F(PreviewTest, ASilentPreviewWithoutALogRunsNothing) {
