@@ -59,6 +59,12 @@ using ReadSecureData = DWORD (*)(const char16_t* item, char16_t* buffer, DWORD b
                                  DWORD flags);
 constexpr DWORD kReadSecureDataFlags = 1;
 
+// A question asked in every run mode; a preview shows none and takes Yes.
+int AskStep(const char16_t* text, const char16_t* caption, UINT type) {
+  if (g_run.preview) return IDYES;
+  return Ui().MessageBoxW(g_run.dialogWindow, text, caption, type);
+}
+
 // The database removal reports its progress; nothing here shows it.
 DWORD ZP_STDCALL IgnoreDatabaseProgress(DWORD) { return 0; }
 
@@ -119,9 +125,8 @@ void OfferSqlEngineUninstall() {
   const std::u16string command = FindSqlEngineUninstallCommand();
   if (command.empty()) return;
   // Asked in every run mode: the engine may serve other databases.
-  const int answer = Ui().MessageBoxW(g_run.dialogWindow,
-                                      u"Do you want to uninstall Microsoft SQL Desktop Engine?",
-                                      u"ostrel! Management Tools", MB_YESNO | MB_ICONQUESTION);
+  const int answer = AskStep(u"Do you want to uninstall Microsoft SQL Desktop Engine?",
+                             u"ostrel! Management Tools", MB_YESNO | MB_ICONQUESTION);
   if (answer == IDYES || answer == 0) RunProcess(command, true, nullptr);
 }
 
@@ -226,8 +231,8 @@ void RemoveManagementDatabase(const DbSettings& settings) {
                           result != 0);
   if (initialized && sql != nullptr) {
     // Asked in every run mode: the database holds the network's data.
-    const int answer = Ui().MessageBoxW(g_run.dialogWindow, u"Do you want to remove database?",
-                                        u"Information", MB_YESNO | MB_ICONINFORMATION);
+    const int answer = AskStep(u"Do you want to remove database?", u"Information",
+                               MB_YESNO | MB_ICONINFORMATION);
     if (answer == IDYES || answer == 0) {
       const char16_t* dataSource = settings.dataSource.c_str();
       const char16_t* catalog = settings.catalog.c_str();

@@ -65,7 +65,7 @@ bool FolderMayBeDeleted(const std::u16string& folder) {
                        caption.c_str(), MB_OK | MB_ICONWARNING);
     return false;
   }
-  if (g_setup.silentLevel == 3) return true;  // a question counts as Yes
+  if (g_setup.silentLevel == 3 || g_run.preview) return true;  // a question counts as Yes
   return Ui().MessageBoxW(g_run.dialogWindow, LoadText(IDS_DELETE_FOLDER_QUESTION).c_str(),
                           caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }

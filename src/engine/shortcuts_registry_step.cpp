@@ -8,6 +8,7 @@
 #include "platform/constants.h"
 #include "platform/owners.h"
 #include "setup/paths.h"
+#include "startup/run_settings.h"
 #include "toolkit/files.h"
 #include "toolkit/registry.h"
 #include "toolkit/shell_registrations.h"
@@ -84,6 +85,8 @@ const ProductKey kFixedKeys[] = {
 LONG DeleteMainProductKey(std::u16string_view key) {
   if (key.empty()) return ERROR_SUCCESS;  // no key named: nothing is left behind
   DeleteRegTree(HKEY_LOCAL_MACHINE, key);
+  // A preview deleted nothing: the key counts as gone, as the recorded deletion would leave it.
+  if (g_run.preview) return ERROR_SUCCESS;
   std::u16string path(key);
   UniqueRegKey probe;
   LONG opened = Reg().RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, probe.put());

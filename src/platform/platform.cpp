@@ -22,6 +22,8 @@ Platform InstallPlatform(const Platform& platform) {
   return previous;
 }
 
+Platform InstalledPlatform() { return g_platform; }
+
 Registry& Reg() { return Installed(g_platform.registry); }
 FileSystem& Files() { return Installed(g_platform.files); }
 System& Sys() { return Installed(g_platform.system); }

@@ -332,6 +332,8 @@ struct Platform {
 
 // Installs the backend every facet call goes to; returns the one it replaces.
 Platform InstallPlatform(const Platform& platform);
+// The backend installed now (a decorator such as the preview's wraps it).
+Platform InstalledPlatform();
 
 Registry& Reg();
 FileSystem& Files();

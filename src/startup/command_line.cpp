@@ -32,6 +32,30 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view text) {
   return tokens;
 }
 
+namespace {
+
+bool IsHelpOption(std::u16string_view option) {
+  return SameText(option, u"/?") || SameText(option, u"/help");
+}
+bool TakesValue(std::u16string_view option) {
+  return SameText(option, u"/prod") || SameText(option, u"/log");
+}
+
+}  // namespace
+
+StartOptions ScanStartOptions(const std::vector<std::u16string>& tokens) {
+  StartOptions start;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    std::u16string option = tokens[i];
+    if (option.empty() || (option[0] != u'-' && option[0] != u'/')) continue;
+    option[0] = u'/';
+    if (TakesValue(option)) ++i;
+    else if (IsHelpOption(option)) start.help = true;
+    else if (SameText(option, u"/preview")) start.preview = true;
+  }
+  return start;
+}
+
 std::vector<std::u16string> ParseOptions(const std::vector<std::u16string>& tokens) {
   std::vector<std::u16string> rest;
   for (size_t i = 0; i < tokens.size(); ++i) {
@@ -53,7 +77,11 @@ std::vector<std::u16string> ParseOptions(const std::vector<std::u16string>& toke
       g_run.forceUninstallPro = true;
     } else if (SameText(option, u"/forcerestart")) {
       g_run.forceRestart = true;
-    } else if (SameText(option, u"/prod") || SameText(option, u"/log")) {
+    } else if (SameText(option, u"/preview")) {
+      g_run.preview = true;
+    } else if (IsHelpOption(option)) {
+      g_run.help = true;
+    } else if (TakesValue(option)) {
       // The next token, whatever it looks like, is the value; as the last token it does nothing.
       if (i + 1 < tokens.size()) {
         (SameText(option, u"/prod") ? g_product.productId : g_run.logPath) = tokens[i + 1];

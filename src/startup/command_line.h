@@ -16,4 +16,12 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view commandLine);
 // the tokens that are not options (plain words and unknown options).
 std::vector<std::u16string> ParseOptions(const std::vector<std::u16string>& tokens);
 
+// The options that decide how the process starts, read before anything else happens (the
+// values of "/prod" and "/log" are skipped as ParseOptions skips them).
+struct StartOptions {
+  bool help = false;     // "/?" or "/help"
+  bool preview = false;  // "/preview"
+};
+StartOptions ScanStartOptions(const std::vector<std::u16string>& tokens);
+
 }  // namespace zp

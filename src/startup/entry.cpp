@@ -1,6 +1,7 @@
 #include "startup/entry.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "catalogue/catalogue.h"
@@ -14,6 +15,8 @@
 #include "setup/system_report.h"
 #include "startup/command_line.h"
 #include "startup/forced_uninstall.h"
+#include "startup/help.h"
+#include "startup/preview.h"
 #include "startup/results.h"
 #include "startup/run_settings.h"
 #include "startup/safe_mode.h"
@@ -48,9 +51,17 @@ std::u16string OwnProgramPath() {
 
 // Everything after the command line is parsed; returns the exit code.
 int Run(HMODULE instance) {
-  if (g_run.forceUninstallPro && RunForcedUninstall()) return kExitSuccess;
+  // A silent preview's list has nowhere to go but the log file.
+  if (g_run.preview && g_setup.silentLevel != 0 && g_run.logPath.empty())
+    return kExitInvalidOptions;
 
-  if (g_setup.osVersion.platformId == VER_PLATFORM_WIN32_NT) {
+  if (g_run.forceUninstallPro && RunForcedUninstall()) {
+    ReportPreview();
+    return kExitSuccess;
+  }
+
+  // A preview neither asks for Safe Mode nor prepares or leaves it.
+  if (!g_run.preview && g_setup.osVersion.platformId == VER_PLATFORM_WIN32_NT) {
     std::u16string program = OwnProgramPath();
     if (Sys().GetSystemMetrics(SM_CLEANBOOT) != 0) {
       // The Safe Mode run: back to a normal boot next time, and this copy goes with the restart.
@@ -74,6 +85,7 @@ int Run(HMODULE instance) {
 
   DetectInstallLocation(g_product.productId);
   RemovalResult result = RemovalRun();
+  ReportPreview();
   ShowResults();
   // Scripts that deploy the program must see a removal that did not happen.
   switch (result) {
@@ -87,14 +99,27 @@ int Run(HMODULE instance) {
 }  // namespace
 
 int ProgramMain(HMODULE instance, const char16_t* commandLine) {
+  const std::vector<std::u16string> tokens = SplitCommandLine(commandLine ? commandLine : u"");
+  const StartOptions start = ScanStartOptions(tokens);
+  if (start.help) {
+    ShowHelp();
+    return kExitSuccess;
+  }
+  // From here on a preview records every change instead of making it, the setup state's too.
+  std::optional<PreviewScope> preview;
+  if (start.preview) preview.emplace();
+
   LogStarted(commandLine);
   g_setup.Init();
   g_setup.hInstance = instance;
   g_setup.languageId = 1033;
   LogSystemInfo();
-  ParseOptions(SplitCommandLine(commandLine ? commandLine : u""));
+  ParseOptions(tokens);
+  // The setup state's own bookkeeping (its GUID) is not part of the removal's list.
+  ForgetPreviewChanges();
 
   int exitCode = Run(instance);
+  preview.reset();  // the log file below is written for real
 
   // "/log <path>": the run's whole log is appended; a path that cannot be written changes
   // nothing else.

@@ -13,7 +13,8 @@
 namespace zp {
 
 void ShowResults() {
-  if (!g_setup.offerRestart) return;
+  // A preview never restarts and never asks to.
+  if (!g_setup.offerRestart || g_run.preview) return;
   const std::u16string caption = LoadText(IDS_UNINSTALL_CAPTION, 32678);
   const std::u16string question = LoadText(IDS_RESTART_QUESTION);
   if (g_run.forceRestart) {

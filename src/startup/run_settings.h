@@ -13,6 +13,8 @@ struct RunSettings {
   HWND dialogWindow = nullptr;     // the main dialog; null in a silent run
   std::u16string logPath;          // "/log <path>": the log is appended there at the end
   bool removalRan = false;         // the dialog's Uninstall button ran a removal
+  bool preview = false;            // "/preview": the removal is recorded, nothing is changed
+  bool help = false;               // "/?" or "/help": the options are shown, nothing else runs
 };
 
 extern RunSettings g_run;

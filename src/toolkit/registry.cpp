@@ -73,14 +73,15 @@ LONG DeleteKeyTree(HKEY root, const std::u16string& subKey, RegView view, bool* 
     LogKeyDeletion(subKey, result);
     return result;
   }
-  // Each deleted sub-key moves the next one to the same index; one that cannot be deleted is
-  // passed over, so the walk ends after every sub-key was tried once.
+  // Each deleted sub-key moves the next one to the same index; one still listed there after its
+  // deletion (it could not be deleted, or a preview only recorded the deletion) is passed over,
+  // so the walk ends after every sub-key was tried once.
   DWORD index = 0;
   while (true) {
     char16_t name[261] = {};
     if (Reg().RegEnumKeyW(key.get(), index, name, 261) != ERROR_SUCCESS) break;
-    if (DeleteKeyTree(key.get(), name, view) == ERROR_SUCCESS) continue;
-    // One that vanished by itself makes room for the next; one still listed here stays.
+    DeleteKeyTree(key.get(), name, view);
+    // One that vanished makes room for the next; one still listed here stays.
     char16_t again[261] = {};
     if (Reg().RegEnumKeyW(key.get(), index, again, 261) == ERROR_SUCCESS &&
         std::u16string_view(again) == std::u16string_view(name))

@@ -10,6 +10,7 @@
 #include "resource_ids.h"
 #include "setup/paths.h"
 #include "setup/setup_globals.h"
+#include "startup/preview.h"
 #include "startup/results.h"
 #include "startup/run_settings.h"
 #include "startup/strings.h"
@@ -54,6 +55,7 @@ void OnUninstall(HWND dialog) {
   g_product.productId = DisplayNameToProductId(ControlText(dialog, IDC_PRODUCT)).value_or(u"");
   Ui().SetCursor(Ui().LoadCursorW(nullptr, IDC_WAIT));
   RemovalRun();
+  ReportPreview();
   Ui().SetCursor(Ui().LoadCursorW(nullptr, IDC_ARROW));
   for (int id : {IDC_UNINSTALL, IDC_FOLDER, IDC_BROWSE})
     if (HWND control = Ui().GetDlgItem(dialog, id)) Ui().EnableWindow(control, FALSE);

@@ -46,6 +46,8 @@ struct OptionsCase {
   bool forceUninstallPro = false;
   bool forceRestart = false;
   std::vector<std::u16string> rest = {};
+  bool preview = false;
+  bool help = false;
 };
 
 class ParseOptionsTest : public test::FreshProcess {};
@@ -67,6 +69,13 @@ TEST_F(ParseOptionsTest, AppliesOptionsToTheRunSettings) {
        {u"/prod=ois"}},
       {"words and unknown options are kept", {u"word", u"/what", u"-x"}, 0, true, u"", false,
        false, {u"word", u"/what", u"-x"}},
+      {"-PREVIEW in capitals", {u"-PREVIEW", u"/verysilent"}, 3, false, u"", false, false, {},
+       true},
+      {"/? asks for help", {u"/?"}, 0, true, u"", false, false, {}, false, true},
+      {"-Help asks for help", {u"-Help"}, 0, true, u"", false, false, {}, false, true},
+      {"prod takes /preview as its value", {u"/prod", u"/preview"}, 0, true, u"/preview"},
+      {"preview=1 is an unknown option", {u"/preview=1"}, 0, true, u"", false, false,
+       {u"/preview=1"}},
   };
   for (const OptionsCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -78,6 +87,37 @@ TEST_F(ParseOptionsTest, AppliesOptionsToTheRunSettings) {
     EXPECT_EQ(g_run.forceUninstallPro, c.forceUninstallPro);
     EXPECT_EQ(g_run.forceRestart, c.forceRestart);
     EXPECT_EQ(rest, c.rest);
+    EXPECT_EQ(g_run.preview, c.preview);
+    EXPECT_EQ(g_run.help, c.help);
+  }
+}
+
+// Read before the setup state exists: the same options as ParseOptions takes them, and nothing
+// else changes.
+TEST_F(ParseOptionsTest, StartOptionsAreFoundAsParseOptionsFindsThem) {
+  struct Case {
+    const char* name;
+    const char16_t* line;
+    bool help;
+    bool preview;
+  } const cases[] = {
+      {"none", u"/silent /prod ois", false, false},
+      {"/?", u"/verysilent /?", true, false},
+      {"-HELP", u"-HELP", true, false},
+      {"preview with its log", u"/verysilent /preview /log C:\\x.log /prod ois", false, true},
+      {"the value of /prod is no option", u"/prod /help", false, false},
+      {"the value of /log is no option", u"/log /preview", false, false},
+      {"whole tokens only", u"/previews /help=1 preview", false, false},
+      {"both", u"-preview /?", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProcessState();
+    const StartOptions start = ScanStartOptions(SplitCommandLine(c.line));
+    EXPECT_EQ(start.help, c.help);
+    EXPECT_EQ(start.preview, c.preview);
+    EXPECT_FALSE(g_run.preview || g_run.help || g_setup.silentLevel != 0);
+    EXPECT_TRUE(g_product.productId.empty());
   }
 }
 

@@ -366,6 +366,16 @@ class Machine {
   int LiveComObjects() const;
   int OpenComStrings() const;
 
+  // ---- the whole machine as text, to compare two moments or two machines: one line per
+  // registry key and value (the pending renames of the restart included), file and folder (its
+  // attributes and content), hive file, service, WMI instance and network component, and what the
+  // system had done to the world outside (programs started, shutdowns, driver packages uninstalled,
+  // network components removed, WMI instances deleted, messages posted), in a fixed order.
+  // Each line is its kind ("key", "value", "file", "folder", "service", ...), a tab and the item's
+  // path (registry paths name the physical keys: "HKLM\...", "HKU\<sid>\..."), then its other
+  // fields after tabs.
+  std::vector<std::u16string> StateLines() const;
+
   // ---- failure injection: the next `count` calls of `call` (a method name such as
   // "RegOpenKeyExW") whose path contains `pathPart` (any, when empty) fail with `error`
   // (CoCreateInstance: the CLSID's braced text; SysAllocString: the text).
