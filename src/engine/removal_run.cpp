@@ -6,6 +6,7 @@
 #include "engine/sequences.h"
 #include "platform/platform.h"
 #include "resource_ids.h"
+#include "setup/log.h"
 #include "setup/setup_globals.h"
 #include "startup/run_settings.h"
 
@@ -28,10 +29,34 @@ constexpr Handler kHandlers[] = {
 
 constexpr size_t kProgressChars = 32767;  // the view's 32,768 characters, terminator included
 
+// In a preview the steps' own log and progress lines would claim removals that did not happen
+// ("Deleted registry: ...", "Registry - Removed"): they are held back while the sequence runs,
+// and the list of recorded changes says what the removal would do.
+bool g_holdProgress = false;
+
+class PreviewSilence {
+ public:
+  PreviewSilence() : active_(g_run.preview), logWasEnabled_(g_log.enabled) {
+    if (!active_) return;
+    g_log.enabled = false;
+    g_holdProgress = true;
+  }
+  ~PreviewSilence() {
+    if (!active_) return;
+    g_log.enabled = logWasEnabled_;
+    g_holdProgress = false;
+  }
+
+ private:
+  bool active_;
+  bool logWasEnabled_;
+};
+
 }  // namespace
 
 RemovalResult RemovalRun() {
   g_setup.roPath = g_product.productFolder;
+  PreviewSilence silence;
   for (const Handler& handler : kHandlers) {
     if (SameText(g_product.productId, handler.productId))
       return handler.run() ? RemovalResult::Completed : RemovalResult::Failed;
@@ -40,7 +65,7 @@ RemovalResult RemovalRun() {
 }
 
 void AppendProgress(std::u16string_view line) {
-  if (g_run.dialogWindow == nullptr) return;
+  if (g_run.dialogWindow == nullptr || g_holdProgress) return;
   HWND view = Ui().GetDlgItem(g_run.dialogWindow, IDC_PROGRESS);
   if (view == nullptr) return;
   std::u16string text(kProgressChars + 1, u'\0');

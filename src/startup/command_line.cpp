@@ -79,6 +79,8 @@ std::vector<std::u16string> ParseOptions(const std::vector<std::u16string>& toke
       g_run.forceRestart = true;
     } else if (SameText(option, u"/preview")) {
       g_run.preview = true;
+    } else if (SameText(option, u"/nosafemode")) {
+      g_run.noSafeModeQuestion = true;
     } else if (IsHelpOption(option)) {
       g_run.help = true;
     } else if (TakesValue(option)) {

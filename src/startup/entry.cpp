@@ -67,7 +67,7 @@ int Run(HMODULE instance) {
       // The Safe Mode run: back to a normal boot next time, and this copy goes with the restart.
       ClearSafeBoot();
       Files().MoveFileExW(program.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    } else if (AskForSafeMode()) {
+    } else if (!g_run.noSafeModeQuestion && AskForSafeMode()) {
       PrepareSafeModeAndRestart(program);
       return kExitSuccess;
     }

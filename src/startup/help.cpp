@@ -16,7 +16,8 @@ struct Line {
 
 constexpr Line kOptions[] = {
     {u"/silent", u"no dialog; questions are still shown; no restart is offered"},
-    {u"/verysilent", u"no dialog and no questions (a question counts as Yes)"},
+    {u"/verysilent", u"no dialog; the removal's questions count as Yes"},
+    {u"/nosafemode", u"no Safe Mode question: the removal runs in the running Windows"},
     {u"/noreboot", u"no restart question at the end"},
     {u"/forcerestart", u"restart at the end without asking, when a restart is offered"},
     {u"/forceuninstallpro", u"hand the generation-4 product to its own setup library"},

@@ -15,6 +15,7 @@ struct RunSettings {
   bool removalRan = false;         // the dialog's Uninstall button ran a removal
   bool preview = false;            // "/preview": the removal is recorded, nothing is changed
   bool help = false;               // "/?" or "/help": the options are shown, nothing else runs
+  bool noSafeModeQuestion = false;  // "/nosafemode": the removal runs in the running Windows
 };
 
 extern RunSettings g_run;

@@ -48,6 +48,7 @@ struct OptionsCase {
   std::vector<std::u16string> rest = {};
   bool preview = false;
   bool help = false;
+  bool noSafeModeQuestion = false;
 };
 
 class ParseOptionsTest : public test::FreshProcess {};
@@ -76,6 +77,8 @@ TEST_F(ParseOptionsTest, AppliesOptionsToTheRunSettings) {
       {"prod takes /preview as its value", {u"/prod", u"/preview"}, 0, true, u"/preview"},
       {"preview=1 is an unknown option", {u"/preview=1"}, 0, true, u"", false, false,
        {u"/preview=1"}},
+      {"-NoSafeMode in any case", {u"/verysilent", u"-NoSafeMode"}, 3, false, u"", false, false,
+       {}, false, false, true},
   };
   for (const OptionsCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -89,6 +92,7 @@ TEST_F(ParseOptionsTest, AppliesOptionsToTheRunSettings) {
     EXPECT_EQ(rest, c.rest);
     EXPECT_EQ(g_run.preview, c.preview);
     EXPECT_EQ(g_run.help, c.help);
+    EXPECT_EQ(g_run.noSafeModeQuestion, c.noSafeModeQuestion);
   }
 }
 

@@ -81,6 +81,10 @@ TEST_F(StartupTest, SequenceOfBoxesAndExitCodes) {
        kExitUnknownProduct},
       {"no product", u"-VERYSILENT", {IDNO}, 2, {recommendation}, kExitUnknownProduct},
       {"product id in capitals", u"/silent /prod OBP", {IDNO}, 2, {recommendation}, kExitSuccess},
+      // For scripts on machines where nobody could answer.
+      {"nosafemode asks nothing", u"/verysilent /nosafemode /prod ois", {}, 0, {}, kExitSuccess},
+      {"nosafemode keeps the refusal", u"/verysilent /nosafemode /prod ois", {IDOK}, 1,
+       {refusal}, kExitSelfProtection},
   };
   for (const SequenceCase& c : cases) {
     SCOPED_TRACE(c.name);
