@@ -13,8 +13,6 @@
 namespace zp::e2e {
 namespace {
 
-constexpr int kRunSeconds = 300;
-
 std::wstring Upper(std::wstring text) {
   CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
   return text;
@@ -95,11 +93,6 @@ bool Named(const std::vector<std::wstring>& targets, const Item& item) {
   return false;
 }
 
-struct Planted {
-  Footprint footprint;
-  ~Planted() { CleanUp(footprint); }
-};
-
 TEST(Preview, ChangesNothingAndNamesEveryItemOfTheProduct) {
   CurrentEdition edition;
   edition.generation = 7;
@@ -121,24 +114,16 @@ TEST(Preview, ChangesNothingAndNamesEveryItemOfTheProduct) {
   for (const Item& item : product.items)
     ASSERT_EQ(StateOf(item), State::Present) << "not planted: " << Narrow(item.path);
 
-  const std::wstring log = OwnFolder() + L"preview.log";
-  const std::wstring calls = OwnFolder() + L"preview-calls.txt";
-  DeleteFileW(log.c_str());
-  DeleteFileW(calls.c_str());
-  SetEnvironmentVariableW(L"ZP_FIXTURE_RECORD", calls.c_str());  // the run inherits it
-  Robot robot;
-  ASSERT_TRUE(robot.Start(L"\"" + OwnFolder() + L"zorPurge.exe\" /preview /verysilent /prod ois "
-                          L"/log \"" + log + L"\""));
-  DWORD exitCode = 12345;
-  ASSERT_TRUE(robot.RunScript({}, kRunSeconds, &exitCode)) << "the run did not end";
-  EXPECT_EQ(exitCode, 0u);
-  EXPECT_TRUE(robot.seen().empty()) << "a box: " << Narrow(robot.seen().front().text);
+  ProgramRun run = RunZorPurge(L"preview", L"/preview /verysilent /prod ois", {});
+  ASSERT_TRUE(run.ended) << "the run did not end";
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(run.seen.empty()) << "a box: " << Narrow(run.seen.front().text);
 
   for (size_t i = 0; i < items.size(); ++i)
     EXPECT_EQ(StateOf(*items[i]), before[i]) << "changed: " << Narrow(items[i]->path);
-  EXPECT_TRUE(ReadFileBytes(calls).empty()) << "the product's code ran: " << ReadFileBytes(calls);
+  EXPECT_TRUE(run.calls.empty()) << "the product's code ran: " << run.calls.front();
 
-  const std::wstring text = Utf16Text(ReadFileBytes(log));
+  const std::wstring& text = run.log;
   std::vector<std::wstring> targets;
   size_t lines = 0;
   for (size_t at = text.find(L"Would "); at != std::wstring::npos; at = text.find(L"Would ", at + 1)) {
