@@ -27,6 +27,7 @@ TEST_F(SystemContract, LateFunctionsAreFoundByName) {
   EXPECT_EQ(Sys().GetProcAddress(kernel, "NoSuchFunctionAnywhere"), nullptr);
   EXPECT_EQ(Sys().GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
   EXPECT_EQ(Sys().GetModuleHandleW(u"nosuchmodule.dll"), nullptr);
+  EXPECT_EQ(Sys().GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
 
 TEST_F(SystemContract, WowProcessAndNativeProcessorAgree) {

@@ -759,7 +759,7 @@ class SimSystem final : public System {
       if (demand && demand->first == 0) break;  // not loaded in this process
       return reinterpret_cast<HMODULE>(0x7C000000 + i * 0x100000);
     }
-    m_.lastError = demand ? ERROR_MOD_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    m_.lastError = ERROR_MOD_NOT_FOUND;  // as Windows answers for a module not loaded
     return nullptr;
   }
   const void* GetProcAddress(HMODULE module, const char* name) override {
