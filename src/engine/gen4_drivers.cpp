@@ -90,16 +90,12 @@ void RemoveNtDrivers() {
 
 // The Exchange store's virus-scan sink, unregistered by the product's own library.
 void UnregisterExchangeSink(const std::u16string& library) {
-  constexpr const char* kExport = "UnregisterCdoSink";
-  UniqueModule module(Sys().LoadLibraryExW(library.c_str(), LOAD_WITH_ALTERED_SEARCH_PATH));
-  if (!module) return;  // no sink library: nothing was registered
-  const void* address = Sys().GetProcAddress(module.get(), kExport);
-  if (address == nullptr) return;
-  GuardedEntry call{reinterpret_cast<EntryPoint>(const_cast<void*>(address))};
-  DWORD exception = 0;
-  if (!CallProductCode(call, &exception))
-    LogCaughtException(library, u"UnregisterCdoSink", exception, CAT_SYSTEM);
-  else if (call.result == S_OK)
+  // No sink library (or no export): nothing was registered.
+  std::optional<EntryPointCall> call = CallEntryPoint(library, "UnregisterCdoSink");
+  if (!call) return;
+  if (call->crashed)
+    LogCaughtException(library, u"UnregisterCdoSink", call->exception, CAT_SYSTEM);
+  else if (call->result == S_OK)
     g_log.Print(LOG_VRB, CAT_SYSTEM, u"UnregisterCdoSink success");
   else
     g_log.Print(LOG_MIN, CAT_SYSTEM, u"Error calling UnregisterCdoSink");

@@ -25,7 +25,30 @@ void AllowForeground(DWORD processId) {
     Sys().AllowSetForegroundWindow(processId);
 }
 
+using EntryPoint = HRESULT(ZP_STDCALL*)();
+
+// Calls the export at `address` under the exception guard.
+EntryPointCall CallAt(const void* address) {
+  struct Guarded {
+    EntryPoint entry;
+    HRESULT result;
+    void operator()() { result = entry(); }
+  } call{reinterpret_cast<EntryPoint>(const_cast<void*>(address)), S_OK};
+  EntryPointCall outcome;
+  outcome.crashed = !CallProductCode(call, &outcome.exception);
+  outcome.result = call.result;
+  return outcome;
+}
+
 }  // namespace
+
+std::optional<EntryPointCall> CallEntryPoint(std::u16string_view path, const char* exportName) {
+  const std::u16string file(path);
+  UniqueModule library(Sys().LoadLibraryExW(file.c_str(), LOAD_WITH_ALTERED_SEARCH_PATH));
+  const void* address = library ? Sys().GetProcAddress(library.get(), exportName) : nullptr;
+  if (address == nullptr) return std::nullopt;
+  return CallAt(address);
+}
 
 void LogCaughtException(std::u16string_view module, std::u16string_view function, DWORD code,
                         std::int32_t category) {
@@ -111,23 +134,15 @@ DWORD UnregisterServerDll(std::u16string_view path) {
 
   const std::u16string file(path);
   Sys().OleInitialize();
-  {
-    // The server's own folder is searched for the libraries it needs.
-    UniqueModule library(Sys().LoadLibraryExW(file.c_str(), LOAD_WITH_ALTERED_SEARCH_PATH));
-    const void* address =
-        library ? Sys().GetProcAddress(library.get(), "DllUnregisterServer") : nullptr;
-    if (address != nullptr) {
-      GuardedEntry call{reinterpret_cast<EntryPoint>(const_cast<void*>(address))};
-      DWORD exception = 0;
-      if (!CallProductCode(call, &exception))
-        LogCaughtException(file, u"DllUnregisterServer", exception, CAT_FILE);
-      else if (call.result == S_OK)
-        g_log.Print(LOG_DBG, CAT_FILE, u"DllUnregisterServer success");
-      else
-        g_log.Print(LOG_MIN, CAT_FILE,
-                    u"Error calling DllUnregisterServer \"%s\", error code %d (0x%x)", file,
-                    call.result, static_cast<DWORD>(call.result));
-    }
+  if (std::optional<EntryPointCall> call = CallEntryPoint(file, "DllUnregisterServer")) {
+    if (call->crashed)
+      LogCaughtException(file, u"DllUnregisterServer", call->exception, CAT_FILE);
+    else if (call->result == S_OK)
+      g_log.Print(LOG_DBG, CAT_FILE, u"DllUnregisterServer success");
+    else
+      g_log.Print(LOG_MIN, CAT_FILE,
+                  u"Error calling DllUnregisterServer \"%s\", error code %d (0x%x)", file,
+                  call->result, static_cast<DWORD>(call->result));
   }
   Sys().OleUninitialize();
   return 0;
@@ -148,9 +163,8 @@ HRESULT CallDllExport(std::u16string_view dllPath, const char* exportName) {
     g_log.Print(LOG_MIN, CAT_FILE, u"Error GetProcAddress: %s:%s, code: 0x%08X", file, name, error);
     return static_cast<HRESULT>(error);
   }
-  GuardedEntry call{reinterpret_cast<EntryPoint>(const_cast<void*>(address))};
-  DWORD exception = 0;
-  if (!CallProductCode(call, &exception)) {
+  const EntryPointCall call = CallAt(address);
+  if (call.crashed) {
     // The last error at the moment of the crash is what is reported and returned.
     DWORD error = Sys().GetLastError();
     g_log.Print(LOG_MIN, CAT_FILE, u"Caught exception in: %s:%s, code 0x%08X", file, name, error);

@@ -4,6 +4,7 @@
 // exports called. A failing or crashing component of the product never ends the run.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -44,13 +45,17 @@ bool CallProductCode(Call& call, DWORD* exceptionCode) {
                            exceptionCode);
 }
 
-// An export of the product without arguments that returns an HRESULT, as CallProductCode calls it.
-using EntryPoint = HRESULT(ZP_STDCALL*)();
-struct GuardedEntry {
-  EntryPoint entry;
+// What a call of a product's export without arguments that returns an HRESULT gave.
+struct EntryPointCall {
+  bool crashed = false;
+  DWORD exception = 0;  // the structured exception's code, when it crashed
   HRESULT result = S_OK;
-  void operator()() { result = entry(); }
 };
+
+// Loads `path` (its own folder searched for the libraries it needs) and calls its export
+// `exportName` under the guard. None, and nothing logged, when the library does not load or has
+// no such export.
+std::optional<EntryPointCall> CallEntryPoint(std::u16string_view path, const char* exportName);
 
 // Logs "Caught exception in: <module>:<function>, code 0x%08X" (LOG_MIN).
 void LogCaughtException(std::u16string_view module, std::u16string_view function, DWORD code,

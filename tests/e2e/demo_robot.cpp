@@ -17,11 +17,6 @@ namespace {
 
 constexpr int kProgress = 1000, kUninstallButton = 1003, kClose = 8;
 
-void Touch(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-}
-
 bool WaitForFile(const std::wstring& path, int seconds) {
   for (int tick = 0; tick < seconds * 10; ++tick) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
@@ -32,16 +27,8 @@ bool WaitForFile(const std::wstring& path, int seconds) {
 
 // Leaves the marker and waits for the screenshot.
 void Pose(const std::wstring& folder, const wchar_t* marker) {
-  Touch(folder + marker + L".ready");
+  zp::e2e::WriteFileBytes(folder + marker + L".ready", {});
   WaitForFile(folder + marker + L".shot", 120);
-}
-
-void WriteReport(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
 }
 
 }  // namespace
@@ -56,7 +43,7 @@ int wmain() {
       Gen7ConsumerProduct(productFolder, L"\"" + folder + L"zp_test_service.exe\" 300")};
   std::wstring error;
   if (!Plant(others.footprint, &error) || !Plant(product.footprint, &error)) {
-    WriteReport(report, "could not plant the product: " + Narrow(error) + "\n");
+    WriteFileBytes(report, "could not plant the product: " + Narrow(error) + "\n");
     return 7;
   }
 
@@ -88,6 +75,6 @@ int wmain() {
   text += wrong.empty() ? "Footprint check: every item of the product is gone or scheduled for "
                           "the restart; every item of the other software is intact.\n"
                         : "Footprint check found:" + Report(wrong) + "\n";
-  WriteReport(report, text);
+  WriteFileBytes(report, text);
   return wrong.empty() ? static_cast<int>(exitCode) : 11;
 }

@@ -121,43 +121,16 @@ std::vector<std::wstring> PendingDeletions() {
 
 // The lines of a text file (CR LF or LF), and the file written back from lines.
 std::vector<std::string> ReadLines(const std::wstring& path) {
-  std::vector<std::string> lines;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return lines;
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
-  CloseHandle(file);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
+  std::vector<std::string> lines = Lines(ReadFileBytes(path));
+  for (std::string& line : lines)
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
   return lines;
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool done = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                          &written, nullptr) &&
-                                written == bytes.size());
-  CloseHandle(file);
-  return done;
 }
 
 bool WriteLines(const std::wstring& path, const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
-  return WriteBytes(path, text);
+  return WriteFileBytes(path, text);
 }
 
 bool SameLine(const std::string& a, const std::wstring& b) {
@@ -279,7 +252,7 @@ bool Plant(const Footprint& footprint, std::wstring* error) {
       }
       case Item::File: {
         planted = CreateFolders(item.path.substr(0, item.path.find_last_of(L'\\')));
-        planted = planted && (item.source.empty() ? WriteBytes(item.path, item.content)
+        planted = planted && (item.source.empty() ? WriteFileBytes(item.path, item.content)
                                                   : CopyFileW(item.source.c_str(),
                                                               item.path.c_str(), FALSE) != FALSE);
         if (planted && item.held) {

@@ -32,6 +32,18 @@ std::string ReadFileBytes(const std::wstring& path) {
   return bytes;
 }
 
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool done = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                                          &written, nullptr) &&
+                                written == bytes.size());
+  CloseHandle(file);
+  return done;
+}
+
 std::wstring Utf16Text(const std::string& bytes) {
   std::wstring text(bytes.size() / 2, L'\0');
   if (!text.empty()) memcpy(&text[0], bytes.data(), text.size() * 2);

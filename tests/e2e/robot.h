@@ -58,6 +58,8 @@ ProgramRun RunZorPurge(const std::wstring& name, const std::wstring& arguments,
 // A file's bytes (empty when it cannot be read), such a file read as UTF-16 text (a log of the
 // program, its byte-order mark kept), and text for a test's failure message.
 std::string ReadFileBytes(const std::wstring& path);
+// Creates or replaces a file with `bytes`; false when it cannot be written whole.
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::wstring Utf16Text(const std::string& bytes);
 std::string Narrow(const std::wstring& text);
 // The lines of a text (LF ends a line; a final line without one counts).

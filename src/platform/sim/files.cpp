@@ -657,13 +657,13 @@ class SimFileSystem final : public FileSystem {
     const std::u16string inf = m_.os().windowsFolder + u"\\Inf\\" + name;
     FsNode* node = m_.FindFile(inf, &error);
     if (node == nullptr || node->folder) return Fail(ERROR_FILE_NOT_FOUND);
-    if (node->lockedByOther || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
+    if (node->HeldByOther() || node->openCount > 0) return Fail(ERROR_SHARING_VIOLATION);
     FsNode* parent = node->parent;
     parent->children.erase(Upper(node->name));
     if (name.size() > 4) {
       const std::u16string pnf = Upper(name.substr(0, name.size() - 3) + u"PNF");
       FsNode* precompiled = parent->Child(pnf);
-      if (precompiled && !precompiled->folder && !precompiled->lockedByOther)
+      if (precompiled && !precompiled->folder && !precompiled->HeldByOther())
         parent->children.erase(pnf);
     }
     return TRUE;

@@ -50,7 +50,7 @@ CrtStream* StreamOpen(Machine::Impl& m, const std::u16string& path, const char16
   if (m.Injected("_wfopen", path, &error)) return fail(error);
   FsNode* node = m.FindFile(path, &error);
   if (node != nullptr) {
-    if (node->folder || node->lockedByOther) return fail(CRT_EACCES);
+    if (node->folder || node->HeldByOther()) return fail(CRT_EACCES);
     if (stream.write && node->attributes & FILE_ATTRIBUTE_READONLY) return fail(CRT_EACCES);
     if (truncate) node->data.clear();
   } else {
